@@ -1,0 +1,39 @@
+#pragma once
+
+#include <cstdint>
+#include <memory>
+
+#include "engine/Excitation.hpp"
+#include "geometry/Geometry.hpp"
+#include "grid/FdtdEngine.hpp"
+#include "results/RadiationSetup.hpp"
+#include "results/Results.hpp"
+
+// The top object of a run: owns the engine and everything the description creates.
+// Members are declared so that destruction runs engine, radiation setup,
+// results, geometry (the reverse of declaration order).
+class Simulation {
+public:
+    explicit Simulation(int threadCount);
+    ~Simulation();
+
+    // Parses the writable, NUL-terminated description: 0 or a negative error number.
+    int parse(char* text);
+    // Grid build, far-field probes, run limit. 0, or a negative number after an
+    // error message (memory).
+    int setup();
+    // Time stepping until the energy decays, then far field and results file.
+    // 0, or a negative number when the run itself failed (an unstable field).
+    int run();
+
+    Geometry geometry;
+    Results results;
+    std::unique_ptr<RadiationSetup> radiation;
+    std::unique_ptr<Excitation> excitation;  // until the grid build hands it to the engine
+    std::unique_ptr<FdtdEngine> engine;
+    double energyThreshold = 1e-6;
+    std::uint32_t maxTimeFactor = 0;
+    std::uint32_t maxTimesteps = 0;
+    std::uint32_t samplesPerNyquist = 4;
+    int threadCount;
+};

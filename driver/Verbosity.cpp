@@ -1,0 +1,3 @@
+#include "driver/Verbosity.hpp"
+
+int verboseLevel = -1;

@@ -1,0 +1,56 @@
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <memory>
+
+#include "driver/InputFile.hpp"
+#include "driver/Simulation.hpp"
+#include "driver/Verbosity.hpp"
+#include "input/ParseErrors.hpp"
+
+// fendrix DESCRIPTION [-vN] [-tN]
+int main(int argc, char** argv) {
+    if (argc < 2) {
+        std::printf("FDTD simulator for electro-magnetics\n Fendrix 5.9\n");
+        return -1;
+    }
+
+    int threadCount = 1;
+    for (int i = 2; i < argc; ++i) {
+        const char* arg = argv[i];
+        if (arg[0] == '-' && arg[1] == 'v') {
+            // Only the one character after "-v" counts; "-v" alone gives 0.
+            verboseLevel = arg[2] - '0';
+            if (verboseLevel < 0) verboseLevel = 0;
+            std::printf("Verbose level: %d\n", verboseLevel);
+        } else if (arg[0] == '-' && arg[1] == 't') {
+            threadCount = std::atoi(arg + 2);
+            if (verboseLevel >= 0) std::printf("Number of threads: %d\n", threadCount);
+        } else {
+            std::fprintf(stderr, "WARNING: unknown commandline argument: %s\n", arg);
+        }
+    }
+    if (threadCount < 1 || threadCount > kMaxThreads) {
+        std::fprintf(stderr, "ERROR: Number of threads must be between 1 and %d (got %d).\n",
+                     kMaxThreads, threadCount);
+        return run_error::kBadThreadCount;
+    }
+
+    char* text = loadInputFile(argv[1]);
+    if (text == nullptr) {
+        std::fprintf(stderr, "ERROR: Cannot load input file '%s'.\n", argv[1]);
+        return -1;
+    }
+
+    auto simulation = std::make_unique<Simulation>(threadCount);
+    int status = simulation->parse(text);
+    std::free(text);
+    if (status < 0) {
+        std::fprintf(stderr, "ERROR: Input file corrupt (%d).\n", status);
+        if (verboseLevel >= 0) describeParseError(status);
+        return status;
+    }
+    status = simulation->setup();
+    if (status == 0) status = simulation->run();
+    return status;
+}

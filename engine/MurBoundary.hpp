@@ -1,0 +1,37 @@
+#pragma once
+
+#include <cstdint>
+
+class FdtdEngine;
+
+// First-order Mur absorbing face. Part of the update is folded into the E
+// coefficients of the boundary plane (CA = -k, CB = 0), so the kernels need no
+// special case; the rest is three cheap passes over the face per time step:
+//   E_b(new) = E_n(old) + k * (E_n(new) - E_b(old)).
+class MurBoundary {
+public:
+    MurBoundary(FdtdEngine* engine, std::uint32_t axis, bool highSide);
+    ~MurBoundary();
+    MurBoundary(const MurBoundary&) = delete;
+    MurBoundary& operator=(const MurBoundary&) = delete;
+
+    // Per-point coefficients and the boundary-plane E coefficients. Runs during the
+    // build, before compression. False when memory is short.
+    bool initialise();
+    void saveNeighbour();  // before the E update
+    void accumulate();     // after the E update
+    void apply();          // after every face has accumulated
+
+    FdtdEngine* engine;
+    std::uint32_t normalAxis;   // a
+    std::uint32_t outerAxis;    // o: slowest-varying tangential axis
+    std::uint32_t innerAxis;    // q
+    std::uint32_t boundaryIndex;
+    std::uint32_t neighbourIndex;
+    std::uint32_t outerCount;   // N_o
+    std::uint32_t innerCount;   // N_q
+    std::uint32_t normalCount;  // N_a
+    float* coefficients = nullptr;
+    float* savedOuter = nullptr;
+    float* savedInner = nullptr;
+};

@@ -1,0 +1,67 @@
+#pragma once
+
+#include <cstdint>
+#include <vector>
+
+class MatMaterial;
+
+// A solid or sheet body of the description. Each shape belongs to exactly one
+// material, which owns it; the rasterizer asks for its bounding box and whether
+// it contains a point, and marks it used when it claims a grid point.
+class GeoObject {
+public:
+    explicit GeoObject(MatMaterial* material) : material(material) {}
+    virtual ~GeoObject() = default;
+
+    // Writes x min, x max, y min, y max, z min, z max.
+    virtual void boundingBox(double /*out*/[6]) const {}
+    // Inside test, boundaries included as each shape defines.
+    virtual bool contains(const double /*point*/[3]) const { return false; }
+    // Reads the shape line after its keyword and blank. Returns the position
+    // after the line, or null on failure. Echoes at verbosity above 0 and fills `box`.
+    virtual char* parse(char* /*text*/) { return nullptr; }
+
+    // 1 when `box` meets `other` on all three axes (closed intervals), else -1.
+    int overlaps(const double other[6]) const;
+
+    MatMaterial* material;
+    std::uint8_t used = 0;
+    double box[6] = {0, 0, 0, 0, 0, 0};
+};
+
+class GeoCube : public GeoObject {
+public:
+    using GeoObject::GeoObject;
+    void boundingBox(double out[6]) const override;
+    bool contains(const double point[3]) const override;
+    char* parse(char* text) override;
+
+    double lower[3] = {0, 0, 0};
+    double upper[3] = {0, 0, 0};
+};
+
+class GeoCylinder : public GeoObject {
+public:
+    using GeoObject::GeoObject;
+    void boundingBox(double out[6]) const override;
+    bool contains(const double point[3]) const override;
+    char* parse(char* text) override;
+
+    double radius = 0;
+    double start[3] = {0, 0, 0};
+    double end[3] = {0, 0, 0};
+};
+
+// A flat polygon in the plane normalAxis = position; vertices are (u, v) pairs
+// with u along (normalAxis + 1) mod 3 and v along (normalAxis + 2) mod 3.
+class GeoPolygon : public GeoObject {
+public:
+    using GeoObject::GeoObject;
+    void boundingBox(double out[6]) const override;
+    bool contains(const double point[3]) const override;
+    char* parse(char* text) override;
+
+    std::uint32_t normalAxis = 0;
+    double position = 0;
+    std::vector<double> vertices;  // u0, v0, u1, v1, ...
+};

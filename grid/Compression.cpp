@@ -1,0 +1,3 @@
+// Placeholder until this file is written.
+#include "grid/FdtdEngine.hpp"
+bool FdtdEngine::compressCoefficients() { return false; }

@@ -1,0 +1,107 @@
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <memory>
+#include <vector>
+
+#include "engine/Excitation.hpp"
+#include "engine/MurBoundary.hpp"
+#include "probes/Probe.hpp"
+
+class Geometry;
+class GeoObject;
+class MatMaterial;
+
+// Everything the time stepping works on: the non-uniform mesh, the field
+// arrays, the update coefficients, probes, boundaries and the source.
+//
+// Storage layout of every per-component array: Nv = (Nx + 3) / 4 columns per
+// row; x splits into four lanes of Nv consecutive indices (lane x / Nv, column
+// x % Nv). A block of 12 floats holds components x, y, z (4 floats each, one per
+// lane) of four cells Nv apart; block b = (z * Ny + y) * Nv + column. So one
+// aligned 4-float vector updates four cells of a row at once.
+class FdtdEngine {
+public:
+    FdtdEngine(Geometry& geometry, int threadCount);
+    ~FdtdEngine();
+    FdtdEngine(const FdtdEngine&) = delete;
+    FdtdEngine& operator=(const FdtdEngine&) = delete;
+
+    // --- storage and mesh lookups (grid/EngineStorage.cpp) ---
+    // Computes Nv, allocates and zeroes the 192*B bytes of coefficients, prints the
+    // domain size.
+    int allocateCoefficients();  // 0, or the parse error number after its message
+    double cellSize(int axis, std::uint32_t index, bool dual) const;
+    std::uint32_t lineIndex(int axis, double coordinate, bool cellMode) const;
+    std::uint32_t cellCount() const { return Nx() * Ny() * Nz(); }
+    double fieldTime(bool half) const {
+        return (static_cast<double>(stepCount) + (half ? 0.5 : 0.0)) * timeStep;
+    }
+    std::uint32_t fieldIndex(std::uint32_t x, std::uint32_t y, std::uint32_t z, int c) const {
+        return 4 * (3 * ((z * Ny() + y) * Nv + (x % Nv)) + c) + x / Nv;
+    }
+    std::uint32_t blockCount() const { return Nv * Ny() * Nz(); }
+    std::uint32_t Nx() const { return lineCount[0]; }
+    std::uint32_t Ny() const { return lineCount[1]; }
+    std::uint32_t Nz() const { return lineCount[2]; }
+
+    // --- rasterizing (grid/Rasterizer.cpp) ---
+    void collectShapes(std::vector<GeoObject*>& out, int x, int y, int z, int kindMask) const;
+    MatMaterial* findShape(const std::vector<GeoObject*>& shapes, const double point[3]) const;
+    struct MaterialSums { double eps, sigma, mu, sigmaM; };
+    MaterialSums averageDielectric(int c, const std::uint32_t p[3],
+                                   const std::vector<GeoObject*>& shapes) const;
+    void fillDielectrics();
+    void fillMetals();
+    void fillLumpedElements();
+
+    // --- coefficients and build (grid/Coefficients.cpp, grid/GridBuild.cpp, grid/Compression.cpp) ---
+    void computeTimeStep();
+    void applyElectricWalls();
+    void applyMagneticWalls();
+    void computeCoefficients();
+    bool compressCoefficients();  // false when memory is short
+    // Takes ownership of the excitation. False (after "ERROR: Not enough memory
+    // available.") when an allocation of the build failed.
+    bool buildGrid(std::unique_ptr<Excitation> excitation);
+
+    // --- stepping (engine/) ---
+    void updateE(int thread);
+    void updateH(int thread);
+    void runSteps(std::uint32_t steps);
+    double fieldEnergy() const;
+    void sampleProbes();
+    void analyzeProbes();
+
+    // --- node values for the far field (results/FieldProbe.cpp) ---
+    void nodeE(std::uint32_t x, std::uint32_t y, std::uint32_t z, double out[3]) const;
+    void nodeH(std::uint32_t x, std::uint32_t y, std::uint32_t z, double out[3]) const;
+
+    Geometry& geometry;
+    std::vector<std::unique_ptr<Probe>> probes;
+    std::unique_ptr<Excitation> excitation;
+    std::array<std::unique_ptr<MurBoundary>, 6> boundaries;
+    double backgroundEpsR = 1.0;
+    double backgroundSigma = 0.0;
+    double backgroundMuR = 1.0;
+    double backgroundSigmaM = 0.0;
+    double sheetResistance = 0.0;
+    double timeStep = 0.0;
+    std::uint32_t stepCount = 0;
+    std::array<std::vector<double>, 3> meshLines;
+    std::array<std::uint32_t, 3> lineCount = {0, 0, 0};
+    std::array<std::uint32_t, 6> boundaryKind = {0, 0, 0, 0, 0, 0};
+    std::uint32_t Nv = 0;
+    float* eField = nullptr;   // hField lies behind it in the same allocation
+    float* hField = nullptr;
+    float* caTable = nullptr;  // start of the coefficient allocation
+    float* cbTable = nullptr;
+    float* dbTable = nullptr;
+    float* daTable = nullptr;
+    std::uint32_t* keepIndex = nullptr;
+    std::uint32_t* curlIndex = nullptr;
+    std::uint32_t keepSetCount = 0;  // sA after compression
+    std::uint32_t curlSetCount = 0;  // sB after compression
+    int threadCount;
+};

@@ -1,0 +1,49 @@
+#pragma once
+
+// Error numbers of the description parser. The driver prints
+// "ERROR: Input file corrupt (%d).\n" with the number and exits with it.
+namespace parse_error {
+
+// Header lines.
+inline constexpr int kCommentWithoutLineFeed = -1;
+inline constexpr int kNoSimLine = -2;
+inline constexpr int kSimRunLimit = -3;
+inline constexpr int kSimThreshold = -4;
+inline constexpr int kSimSamplesPerNyquist = -5;
+inline constexpr int kSimFileName = -6;
+inline constexpr int kNoFreqLine = -7;
+inline constexpr int kFreqKindSeparator = -8;
+inline constexpr int kFreqBand = -9;
+inline constexpr int kFreqPointCount = -10;
+inline constexpr int kFreqKind = -12;
+inline constexpr int kNoBoundaryLine = -13;
+inline constexpr int kBoundaryCodeSeparator = -14;
+inline constexpr int kBoundaryLineEnd = -15;
+inline constexpr int kRadiationFrequency = -16;
+inline constexpr int kRadiationAzimuths = -17;
+inline constexpr int kRadiationElevations = -18;
+inline constexpr int kRadiationMargin = -19;
+inline constexpr int kMesh = -20;               // malformed mesh line, < 3 lines, not ascending, no memory
+// Checks this simulator adds to the header and mesh.
+inline constexpr int kGridTooLarge = -21;       // storage sizes beyond unsigned 32-bit arithmetic
+inline constexpr int kSamplesPerNyquistZero = -22;
+inline constexpr int kRadiationAngleCount = -23;  // fewer than 2 azimuths or elevations
+inline constexpr int kRadiationFrequencyRange = -24;  // <= 0, above the last frequency, or no frequencies
+
+// Element sections.
+inline constexpr int kNoKeywordBlank = -101;
+inline constexpr int kUnknownKeyword = -102;
+inline constexpr int kShapeList = -103;
+inline constexpr int kMaterialLine = -104;
+inline constexpr int kElectricLine = -105;
+// Checks this simulator adds to the element sections.
+inline constexpr int kPortNumbering = -106;     // ports not exactly 1..n, each once
+
+}  // namespace parse_error
+
+// Exit statuses of failures after parsing (not parse errors; no "Input file corrupt" line).
+namespace run_error {
+inline constexpr int kBadThreadCount = -30;     // "-t" outside 1..16
+inline constexpr int kOutOfMemory = -31;        // an allocation of the grid build failed
+inline constexpr int kUnstable = -32;           // the field energy became infinite or NaN
+}  // namespace run_error

@@ -1,0 +1,27 @@
+#pragma once
+
+#include <complex>
+#include <cstdint>
+#include <vector>
+
+#include "probes/Probe.hpp"
+
+class RadiationSetup;
+
+// One face of the Huygens box: a running single-frequency transform of the full
+// E and H vectors at every node of the face, handed to the near-to-far-field
+// transform after the run. `portNumber` holds the face number 0..5.
+class FieldProbe : public Probe {
+public:
+    FieldProbe(FdtdEngine* engine, RadiationSetup* setup, int face);
+
+    void sample() override;
+    void analyze() override;
+
+    RadiationSetup* setup;
+    float angularStep;
+    std::uint32_t nodeCounts[3] = {0, 0, 0};
+    // Node (x, y, z) of the region has slot (z * ny + y) * nx + x; three components per slot.
+    std::vector<std::complex<float>> eSpectrum;
+    std::vector<std::complex<float>> hSpectrum;
+};

@@ -1,0 +1,31 @@
+#pragma once
+
+#include <cstdint>
+#include <cstdio>
+#include <string>
+#include <vector>
+
+class VoltageProbe;
+class CurrentProbe;
+class RadiationSetup;
+
+// Collects what the results dataset needs besides the measurements: file name,
+// analysis frequencies, the ports in line order and port 1's current probe.
+// The probes belong to the engine; this only refers to them.
+class Results {
+public:
+    void setFileName(const char* name) { fileName = name; }
+    void addFrequencies(double f1, double f2, std::int32_t count);
+
+    // Computes S11, S21, ... (and the radiation results when `radiation` is given)
+    // and writes the dataset. False when nothing sound could be written; an
+    // earlier file of the same name is then left as it was.
+    bool writeDataset(RadiationSetup* radiation);
+
+    std::string fileName;
+    CurrentProbe* sourceCurrent = nullptr;
+    std::vector<VoltageProbe*> ports;
+    std::vector<double> frequencies;
+    std::FILE* stream = nullptr;
+    std::uint32_t headerSize = 0;
+};
