@@ -18,6 +18,10 @@ public:
     void sample() override;
     void analyze() override;
 
+    // True when every face of the Huygens box for this margin is at least 3 nodes
+    // wide in both tangential directions (each axis needs at least 2 * margin + 1 lines).
+    static bool fitsGrid(const FdtdEngine& engine, const RadiationSetup& setup);
+
     RadiationSetup* setup;
     float angularStep;
     std::uint32_t nodeCounts[3] = {0, 0, 0};
