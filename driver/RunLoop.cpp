@@ -1,3 +1,139 @@
-// Placeholder until this file is written.
+#include <cmath>
+#include <cstdio>
+
+#include "driver/Clock.hpp"
 #include "driver/Simulation.hpp"
-int Simulation::run() { return 0; }
+#include "driver/Verbosity.hpp"
+#include "input/ParseErrors.hpp"
+
+namespace {
+
+bool abortFileExists() {
+    std::FILE* file = std::fopen("ABORT", "r");
+    if (file == nullptr) return false;
+    std::fclose(file);
+    return true;
+}
+
+// Host progress code of the decay phase: how far the energy has fallen on the
+// way to the threshold, in percent (log scale), at most 99.
+int decayCode(double ratio, double threshold) {
+    double code = 100.0 * std::log(ratio) / std::log(threshold);
+    if (!(code < 99.0)) return 99;  // also +inf and NaN (ratio 0, threshold 1)
+    if (code < -1.0e9) return -1000000000;
+    return static_cast<int>(code);
+}
+
+}  // namespace
+
+int Simulation::run() {
+    FdtdEngine& grid = *engine;
+    const Excitation& source = *grid.excitation;
+
+    if (verboseLevel >= 0) {
+        std::printf("Running FDTD simulation...\n");
+    } else {
+        std::printf("\t01");
+        std::fflush(stdout);
+    }
+    const std::int64_t startTime = clockMilliseconds();
+    std::int64_t lastReportTime = startTime;
+    const double megaCells = static_cast<double>(grid.cellCount()) * 1e-6;
+    grid.sampleProbes();
+
+    const std::uint32_t excitationLength = source.excitationLength;
+    // A chunk shorter than one step would never advance the run.
+    std::uint32_t chunk = source.nyquistSteps / samplesPerNyquist;
+    if (chunk == 0) chunk = 1;
+    // Without a source nothing can ever be measured: the field stays zero.
+    const bool excited = source.excitedAxis >= 0;
+
+    double maxEnergy = 0.0;
+    double energyRatio = 1.0;
+    std::uint32_t lastReportedStep = 0;
+    int lastProgressCode = 2;
+
+    while (excited) {
+        const std::uint32_t s = grid.stepCount;
+        if (s >= maxTimesteps) {
+            std::fprintf(stderr, "WARNING: Maximum time reached before energy decayed.\n");
+            break;
+        }
+        grid.runSteps(chunk);
+
+        double energy = 0.0;
+        bool measured = false;
+        if (s <= excitationLength) {
+            energy = grid.fieldEnergy();
+            measured = true;
+            if (energy > maxEnergy) maxEnergy = energy;
+        }
+
+        const std::int64_t now = clockMilliseconds();
+        if (now - lastReportTime >= 1000) {
+            if (s > excitationLength) {
+                energy = grid.fieldEnergy();
+                measured = true;
+                // A field that never rose above zero stays zero: nothing left to decay.
+                energyRatio = maxEnergy > 0.0 ? energy / maxEnergy : 0.0;
+            }
+            if (verboseLevel >= 0) {
+                double rate = (s - lastReportedStep) * megaCells /
+                              static_cast<double>(now - lastReportTime) * 1000.0;
+                std::printf("Timestep %d: %1.1f MC/s, %1.1f dB\n", static_cast<int>(s), rate,
+                            std::fabs(10.0 * std::log10(energyRatio)));
+                lastReportedStep = s;
+            } else {
+                int code = s < excitationLength
+                               ? static_cast<int>(s * 22u / excitationLength + 3u)
+                               : decayCode(energyRatio, energyThreshold);
+                if (code > lastProgressCode) {
+                    if (code > 99) code = 99;
+                    std::printf("\t%02d", code);
+                    std::fflush(stdout);
+                    lastProgressCode = code;
+                }
+            }
+            lastReportTime = now;
+        }
+
+        // An unstable grid (a gain medium, a step beyond the stability limit)
+        // grows without bound; stop instead of stepping on to the limit, and
+        // write no results that could pass for sound ones.
+        if (measured && !std::isfinite(energy)) {
+            std::fprintf(stderr,
+                         "ERROR: Field energy is not finite at timestep %u: the simulation is "
+                         "unstable. No results were written.\n",
+                         grid.stepCount);
+            return run_error::kUnstable;
+        }
+
+        if (abortFileExists()) {
+            std::fprintf(stderr, "WARNING: User termination before energy decayed.\n");
+            std::fflush(stderr);
+            break;
+        }
+        if (!(energyRatio > energyThreshold)) break;
+    }
+
+    const std::int64_t loopEnd = clockMilliseconds();
+    if (verboseLevel >= 0)
+        std::printf("Performed %d iterations in %1.1f sec\n", static_cast<int>(grid.stepCount),
+                    (loopEnd - startTime) * 0.001);
+
+    if (radiation) {
+        if (verboseLevel < 0) {
+            std::printf("\tM0\tM4\t03");
+            std::fflush(stdout);
+        }
+        grid.analyzeProbes();
+        if (verboseLevel >= 0)
+            std::printf("Time for calculating radiation: %1.1f sec\n",
+                        (clockMilliseconds() - loopEnd) * 0.001);
+    }
+
+    if (!results.writeDataset(radiation.get()))
+        std::fprintf(stderr, "ERROR: Can't save results into file.\n");
+    std::fflush(stdout);
+    return 0;
+}

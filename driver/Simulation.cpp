@@ -1,6 +1,5 @@
 #include "driver/Simulation.hpp"
 
-#include <chrono>
 #include <cstdio>
 
 #include "driver/Clock.hpp"
@@ -18,6 +17,13 @@ int Simulation::setup() {
 
     if (!engine->buildGrid(std::move(excitation))) return run_error::kOutOfMemory;
 
+    if (radiation && !FieldProbe::fitsGrid(*engine, *radiation)) {
+        std::fprintf(stderr,
+                     "WARNING: Grid too small for a far-field box %u cells from its border; "
+                     "no far field is computed.\n",
+                     radiation->boxMargin < 2 ? 2u : radiation->boxMargin);
+        radiation.reset();
+    }
     if (radiation) {
         for (int face = 0; face < 6; ++face)
             engine->probes.push_back(std::make_unique<FieldProbe>(engine.get(), radiation.get(), face));

@@ -1,0 +1,12 @@
+#!/usr/bin/env bash
+# Builds fendrix and simulates a bundled description (default: the 50-ohm
+# microstrip through-line). Usage: bash examples/run-example.sh [DESCRIPTION.txt]
+set -euo pipefail
+cd "$(dirname "$0")/.."
+bash .ci/install-deps.sh
+cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=Release >/dev/null
+cmake --build build -j "$(nproc)" --target fendrix
+description=$(realpath "${1:-examples/microstrip_line.txt}")
+cd "$(dirname "$description")"
+../build/fendrix "$(basename "$description")" -v0 -t"$(nproc)"
+echo "Results written to $(pwd)/$(sed -n 's/^Sim [^ ]* [^ ]* [^ ]* //p' "$description")"
