@@ -1,6 +1,100 @@
-// Placeholder until this file is written.
 #include "input/ParseLocation.hpp"
+
+#include <algorithm>
+
+#include "input/ParseErrors.hpp"
+
 ParseLocation parseLocation;
-void ParseLocation::begin(const char* text) { textStart = text; }
-void ParseLocation::resolve() {}
-const char* parseErrorMeaning(int) { return "the description is malformed"; }
+
+// The line feeds are recorded before any parser overwrites a separator with NUL,
+// so the line of a failure can be found afterwards from its start pointer alone.
+void ParseLocation::begin(const char* text) {
+    textStart = text;
+    lineFeedOffsets.clear();
+    lineStart = nullptr;
+    line = 0;
+    if (text == nullptr) return;
+    for (const char* p = text; *p != '\0'; ++p)
+        if (*p == '\n') lineFeedOffsets.push_back(static_cast<std::uint32_t>(p - text));
+}
+
+void ParseLocation::resolve() {
+    if (textStart == nullptr || lineStart == nullptr || lineStart < textStart) {
+        line = 0;
+        return;
+    }
+    // The line number is one more than the count of line feeds before the line start.
+    const auto offset = static_cast<std::uint32_t>(lineStart - textStart);
+    const auto before = std::lower_bound(lineFeedOffsets.begin(), lineFeedOffsets.end(), offset);
+    line = static_cast<std::uint32_t>(before - lineFeedOffsets.begin()) + 1;
+}
+
+const char* parseErrorMeaning(int error) {
+    using namespace parse_error;
+    switch (error) {
+    case kCommentWithoutLineFeed:
+        return "Comment line: a line starting with '#' must end with a line feed.";
+    case kNoSimLine:
+        return "Expected the first line after the comments to start with \"Sim \".";
+    case kSimRunLimit:
+        return "Sim line: expected the run-limit factor (an unsigned integer) followed by one blank.";
+    case kSimThreshold:
+        return "Sim line: expected the energy threshold (a real number) followed by one blank.";
+    case kSimSamplesPerNyquist:
+        return "Sim line: expected the samples per Nyquist interval (an unsigned integer) followed by one blank.";
+    case kSimFileName:
+        return "Sim line: expected the results file name ended by a line feed.";
+    case kNoFreqLine:
+        return "Expected a line starting with \"Freq \" after the Sim line.";
+    case kFreqKindSeparator:
+        return "Freq line: expected one blank right after the excitation kind character.";
+    case kFreqBand:
+        return "Freq line: expected the lower and the upper frequency (real numbers in Hz), each followed by one blank.";
+    case kFreqPointCount:
+        return "Freq line: expected the number of frequency points (an unsigned integer) followed directly by a line feed.";
+    case kFreqKind:
+        return "Freq line: expected the excitation kind 0, 1, 2 or 3.";
+    case kNoBoundaryLine:
+        return "Expected a line starting with \"Boundary\" after the Freq line (or the Radiation line).";
+    case kBoundaryCodeSeparator:
+        return "Boundary line: expected one blank before each of the six boundary codes.";
+    case kBoundaryLineEnd:
+        return "Boundary line: expected a line feed directly after the sixth boundary code.";
+    case kRadiationFrequency:
+        return "Radiation line: expected the far-field frequency (a real number in Hz) followed by one blank.";
+    case kRadiationAzimuths:
+        return "Radiation line: expected the number of azimuth points (an unsigned integer) followed by one blank.";
+    case kRadiationElevations:
+        return "Radiation line: expected the number of elevation points (an unsigned integer) followed by one blank.";
+    case kRadiationMargin:
+        return "Radiation line: expected the margin in cells (an unsigned integer) followed directly by a line feed.";
+    case kMesh:
+        return "Mesh lines: expected three lines of one character, \"Mesh \" and comma-separated coordinates, "
+               "at least 3 strictly ascending values per axis.";
+    case kGridTooLarge:
+        return "Mesh lines: expected a grid small enough for its storage to be addressed.";
+    case kSamplesPerNyquistZero:
+        return "Sim line: expected at least 1 sample per Nyquist interval.";
+    case kRadiationAngleCount:
+        return "Radiation line: expected at least 2 azimuth points and at least 2 elevation points.";
+    case kRadiationFrequencyRange:
+        return "Radiation line: expected a far-field frequency above 0 and not above the last frequency of the Freq line.";
+    case kNoKeywordBlank:
+        return "Element sections: expected a keyword followed by a blank (an empty line at the end is not allowed).";
+    case kUnknownKeyword:
+        return "Element sections: expected a line starting with \"Metal\", \"Dielectric\" or \"Electric\".";
+    case kShapeList:
+        return "Shape lines: expected \"Cube\", \"Cylinder\" or \"Polygon\" lines with valid parameters, "
+               "ended by a line starting with '/' and a line feed.";
+    case kMaterialLine:
+        return "Material line: expected \"Metal\" with resistivity, thickness and roughness, or \"Dielectric\" with "
+               "a permittivity above 0 and a loss tangent, separated by blanks and ended by a line feed.";
+    case kElectricLine:
+        return "Electric line: expected the port number, a direction code whose low two bits are 0, 1 or 2, "
+               "the resistance or x, the capacitance or x, each followed by a blank, then two corners of three coordinates.";
+    case kPortNumbering:
+        return "Electric lines: expected the port numbers 1 to the number of ports, each used once.";
+    default:
+        return "The description is malformed.";
+    }
+}
