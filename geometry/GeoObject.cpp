@@ -1,3 +1,9 @@
-// Placeholder until this file is written.
 #include "geometry/GeoObject.hpp"
-int GeoObject::overlaps(const double*) const { return -1; }
+
+// Closed intervals: boxes that only touch still meet.
+int GeoObject::overlaps(const double other[6]) const {
+    for (int axis = 0; axis < 3; ++axis) {
+        if (box[2 * axis] > other[2 * axis + 1] || other[2 * axis] > box[2 * axis + 1]) return -1;
+    }
+    return 1;
+}

@@ -1,3 +1,14 @@
-// Placeholder until this file is written.
 #include "geometry/Geometry.hpp"
-void Geometry::warnUnused() const {}
+
+#include <cstdio>
+
+// A shape that never claimed a grid point lies between mesh lines or hides
+// behind earlier shapes: most likely a mistake in the description.
+void Geometry::warnUnused() const {
+    for (const auto& material : materials) {
+        for (const auto& shape : material->shapes) {
+            if (shape->used == 0) std::fprintf(stderr, "WARNING: Unused element detected.\n");
+        }
+    }
+    std::fflush(stderr);
+}

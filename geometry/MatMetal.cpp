@@ -1,3 +1,43 @@
-// Placeholder until this file is written.
+// "Metal resistivity thickness roughness": one sheet resistance for every
+// metal sheet of the grid, taken at the centre of the analysed band.
+#include <cmath>
+#include <cstdio>
+
+#include "driver/Verbosity.hpp"
 #include "geometry/MatMaterial.hpp"
-char* MatMetal::parse(char*, FdtdEngine&, const Results&) { return nullptr; }
+#include "grid/FdtdEngine.hpp"
+#include "input/TextReader.hpp"
+#include "results/Results.hpp"
+
+char* MatMetal::parse(char* text, FdtdEngine& engine, const Results& results) {
+    char* pos = text;
+    double rho = 0.0;
+    double thickness = 0.0;
+    double roughness = 0.0;
+    if (!text::readRealThen(pos, rho, ' ')) return nullptr;
+    if (!text::readRealThen(pos, thickness, ' ')) return nullptr;
+    if (!text::readRealThen(pos, roughness, '\n')) return nullptr;
+
+    // Twice the band centre; 0 without analysis frequencies.
+    const auto& f = results.frequencies;
+    const double fSum = f.empty() ? 0.0 : f.front() + f.back();
+
+    // A resistivity or thickness of 0 is a perfect conductor: no sheet resistance.
+    if (rho > 0.0 && thickness > 0.0) {
+        if (fSum > 0.0) {
+            // Skin depth sqrt(rho / (pi mu0 f)), with mu0 = 4 pi 1e-7 and f = fSum / 2.
+            const double skinDepth = std::sqrt(rho / (fSum * 1.9739208811039306e-06));
+            // The current flows in the skin depth only.
+            if (thickness > skinDepth) thickness = skinDepth;
+            // Surface roughness lengthens the current path, up to twice the
+            // resistance: 1 + (2/pi) atan(1.4 (r / delta)^2).
+            const double ratio = roughness / skinDepth;
+            rho *= 1.0 + 0.6366197723675814 * std::atan(1.4 * ratio * ratio);
+        }
+        // Without a frequency (DC) the skin depth is infinite: the whole
+        // thickness carries the current and roughness does not matter.
+        engine.sheetResistance = rho / thickness;
+    }
+    if (verboseLevel > 0) std::printf("Metal %g %g %g\n", rho, thickness, roughness);
+    return pos;
+}
