@@ -1,5 +1,94 @@
-// Placeholder until this file is written.
+#include <cstdio>
+#include <cstring>
+
+#include "driver/Verbosity.hpp"
+#include "grid/AlignedMemory.hpp"
 #include "grid/FdtdEngine.hpp"
-int FdtdEngine::allocateCoefficients() { return -20; }
-double FdtdEngine::cellSize(int, std::uint32_t, bool) const { return 0; }
-std::uint32_t FdtdEngine::lineIndex(int, double, bool) const { return 0; }
+#include "input/ParseErrors.hpp"
+
+namespace {
+
+// Bytes per grid block of the largest figure any later step computes in 32-bit
+// arithmetic: the host-mode summary bounds the fields (96), both set indices (8)
+// and, at worst, one keep and one curl set per block (2 * 96).
+constexpr std::uint64_t kWorstBytesPerBlock = 96 + 8 + 2 * 96;
+
+}  // namespace
+
+int FdtdEngine::allocateCoefficients() {
+    static const char kAxisName[3] = {'x', 'y', 'z'};
+    // The time step needs an interior node on every axis, and cell sizes, the
+    // averaging and the line lookups all assume ascending lines.
+    for (int axis = 0; axis < 3; ++axis) {
+        const std::vector<double>& lines = meshLines[axis];
+        bool valid = lineCount[axis] >= 3 && lines.size() >= lineCount[axis];
+        for (std::uint32_t i = 1; valid && i < lineCount[axis]; ++i) {
+            if (!(lines[i] > lines[i - 1])) valid = false;  // also rejects NaN
+        }
+        if (!valid) {
+            std::fprintf(stderr,
+                         "ERROR: Mesh lines of the %c axis must be strictly ascending and at least 3.\n",
+                         kAxisName[axis]);
+            return parse_error::kMesh;
+        }
+    }
+
+    const std::uint64_t columns = (static_cast<std::uint64_t>(lineCount[0]) + 3) / 4;
+    const std::uint64_t rows = static_cast<std::uint64_t>(lineCount[1]) * lineCount[2];
+    const std::uint64_t blocks = columns * rows;  // below 2^62: no 64-bit overflow
+    if (blocks == 0 || blocks > 0xFFFFFFFFull || checkedStorageBytes(blocks, 192) == 0 ||
+        checkedStorageBytes(blocks, kWorstBytesPerBlock) == 0) {
+        std::fprintf(stderr, "ERROR: Grid of %u x %u x %u mesh lines is too large for this simulator.\n",
+                     lineCount[0], lineCount[1], lineCount[2]);
+        return parse_error::kGridTooLarge;
+    }
+
+    // A second call (a second mesh) replaces the earlier storage.
+    alignedRelease(caTable);
+    caTable = daTable = cbTable = dbTable = nullptr;
+
+    Nv = static_cast<std::uint32_t>(columns);
+    const std::uint32_t B = blockCount();
+    float* storage = static_cast<float*>(alignedAllocate(192u * B));
+    if (verboseLevel >= 0) {
+        std::printf("Domain size: %d x %d x %d cells, %d MBytes\n", static_cast<int>(Nx()),
+                    static_cast<int>(Ny()), static_cast<int>(Nz()), static_cast<int>((18u * B) >> 16));
+    }
+    if (storage == nullptr) {
+        std::fprintf(stderr, "ERROR: Not enough memory available.\n");
+        return parse_error::kMesh;
+    }
+    std::memset(storage, 0, 192u * static_cast<std::size_t>(B));
+    caTable = storage;
+    daTable = storage + 12u * B;
+    cbTable = storage + 24u * B;
+    dbTable = storage + 36u * B;
+    return 0;
+}
+
+double FdtdEngine::cellSize(int axis, std::uint32_t index, bool dual) const {
+    const double* x = meshLines[axis].data();
+    const std::uint32_t last = lineCount[axis] - 1;
+    if (!dual) return index < last ? x[index + 1] - x[index] : x[index] - x[index - 1];
+    if (index == 0) return x[1] - x[0];
+    if (index < last) return (x[index + 1] - x[index - 1]) * 0.5;
+    return x[index] - x[index - 1];
+}
+
+std::uint32_t FdtdEngine::lineIndex(int axis, double coordinate, bool cellMode) const {
+    const double* x = meshLines[axis].data();
+    const std::uint32_t count = lineCount[axis];
+    if (count <= 1) return 0;
+    if (cellMode) {
+        // The cell whose upper line is the first at or beyond the coordinate.
+        for (std::uint32_t i = 1; i < count; ++i) {
+            if (x[i] >= coordinate) return i - 1;
+        }
+        return count - 1;
+    }
+    // Nearest line: ties on a midpoint go to the lower line.
+    for (std::uint32_t i = 0; i + 1 < count; ++i) {
+        if ((x[i] + x[i + 1]) * 0.5 >= coordinate) return i;
+    }
+    return count - 1;
+}
