@@ -1,3 +1,82 @@
-// Placeholder until this file is written.
+#include <cmath>
+#include <cstddef>
+#include <vector>
+
 #include "grid/FdtdEngine.hpp"
-void FdtdEngine::computeTimeStep() {}
+
+namespace {
+
+// One coupling term of the curl-curl operator: 1 / (u * v), the product formed
+// in single precision as the coefficients will be.
+inline double coupling(float u, float v) {
+    return 1.0 / static_cast<double>(u * v);
+}
+
+inline double sumLessTwiceMin(double w1, double w2, double w3, double w4) {
+    double lowest = w1;
+    if (w2 < lowest) lowest = w2;
+    if (w3 < lowest) lowest = w3;
+    if (w4 < lowest) lowest = w4;
+    return w1 + w2 + w3 + w4 - 2 * lowest;
+}
+
+}  // namespace
+
+// Leapfrog stability limit dt = 2 / sqrt(lambda_max), with the largest
+// eigenvalue of the discrete curl-curl operator bounded by a local sum at every
+// interior node. Reads the capacitance (caTable) and inductance (daTable) sums
+// of the dielectric fill only.
+void FdtdEngine::computeTimeStep() {
+    const std::ptrdiff_t strideY = 12 * static_cast<std::ptrdiff_t>(Nv);
+    const std::ptrdiff_t strideZ = strideY * Ny();
+    // Offset of node x within its row: column block plus lane.
+    std::vector<std::ptrdiff_t> xOffset(Nx());
+    for (std::uint32_t x = 0; x < Nx(); ++x) xOffset[x] = 12 * (x % Nv) + x / Nv;
+
+    double sMax = -1.0;
+    for (int c = 0; c < 3; ++c) {
+        const int a = (c + 1) % 3;
+        const int b = (c + 2) % 3;
+        // Unit steps along c, a, b as (dx, row offset).
+        int unitX[3] = {0, 0, 0};
+        std::ptrdiff_t unitRow[3] = {0, 0, 0};
+        unitX[0] = 1;
+        unitRow[1] = strideY;
+        unitRow[2] = strideZ;
+        for (std::uint32_t z = 1; z + 1 < Nz(); ++z) {
+            for (std::uint32_t y = 1; y + 1 < Ny(); ++y) {
+                const std::ptrdiff_t row = z * strideZ + y * strideY;
+                for (std::uint32_t x = 1; x + 1 < Nx(); ++x) {
+                    // Float index of component k at p + (shift along c, a, b).
+                    auto at = [&](int k, int sc, int sa, int sb) {
+                        const int dx = sc * unitX[c] + sa * unitX[a] + sb * unitX[b];
+                        return row + sc * unitRow[c] + sa * unitRow[a] + sb * unitRow[b] +
+                               xOffset[x + dx] + 4 * k;
+                    };
+                    auto C = [&](int k, int sc, int sa, int sb) { return caTable[at(k, sc, sa, sb)]; };
+                    auto L = [&](int k, int sc, int sa, int sb) { return daTable[at(k, sc, sa, sb)]; };
+
+                    const double s1 = coupling(C(c, 0, 1, 0), L(b, 0, 0, 0)) +
+                                      coupling(L(b, 0, 0, 0), C(c, 0, 0, 0)) +
+                                      coupling(C(c, 0, 0, 1), L(a, 0, 0, 0)) +
+                                      coupling(L(a, 0, 0, 0), C(c, 0, 0, 0));
+                    const double s2 = coupling(C(c, 0, -1, -1), L(a, 0, -1, -1)) +
+                                      coupling(C(c, 0, -1, 0), L(a, 0, -1, -1)) +
+                                      coupling(C(c, 0, -1, 0), L(b, 0, -1, 0)) +
+                                      coupling(C(c, 0, 0, 0), L(b, 0, -1, 0));
+                    const double w = sumLessTwiceMin(coupling(L(b, 0, 0, 0), C(a, 0, 0, 0)),
+                                                     coupling(C(a, 0, 0, 0), L(b, 0, -1, 0)),
+                                                     coupling(L(a, 0, 0, 0), C(b, 0, 0, 0)),
+                                                     coupling(L(a, 0, 0, -1), C(b, 0, 0, 0)));
+                    const double v = sumLessTwiceMin(coupling(L(b, 0, 0, 0), C(a, 1, 0, 0)),
+                                                     coupling(L(b, 0, -1, 0), C(a, 1, 0, 0)),
+                                                     coupling(L(a, 0, 0, 0), C(b, 1, 0, 0)),
+                                                     coupling(C(b, 1, 0, 0), L(a, 0, 0, -1)));
+                    const double s = s1 + s2 + w + v;
+                    if (s > sMax) sMax = s;
+                }
+            }
+        }
+    }
+    timeStep = 2.0 / std::sqrt(sMax);
+}
