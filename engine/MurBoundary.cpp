@@ -1,8 +1,187 @@
-// Placeholder until this file is written.
 #include "engine/MurBoundary.hpp"
-MurBoundary::MurBoundary(FdtdEngine* e, std::uint32_t a, bool) : engine(e), normalAxis(a), outerAxis(0), innerAxis(0), boundaryIndex(0), neighbourIndex(0), outerCount(0), innerCount(0), normalCount(0) {}
-MurBoundary::~MurBoundary() {}
-bool MurBoundary::initialise() { return false; }
-void MurBoundary::saveNeighbour() {}
-void MurBoundary::accumulate() {}
-void MurBoundary::apply() {}
+
+#include <cmath>
+#include <cstring>
+#include <vector>
+
+#include "geometry/MatMaterial.hpp"
+#include "grid/AlignedMemory.hpp"
+#include "grid/FdtdEngine.hpp"
+#include "grid/PhysicalConstants.hpp"
+
+// Every engine has at least three mesh lines per axis (checked when the
+// coefficients are allocated), so both the boundary and the neighbour line exist.
+MurBoundary::MurBoundary(FdtdEngine* engine, std::uint32_t axis, bool highSide)
+    : engine(engine),
+      normalAxis(axis),
+      outerAxis(axis == 2 ? 1 : 2),
+      innerAxis(axis == 0 ? 1 : 0),
+      boundaryIndex(highSide ? engine->lineCount[axis] - 1 : 0),
+      neighbourIndex(highSide ? engine->lineCount[axis] - 2 : 1),
+      outerCount(engine->lineCount[outerAxis]),
+      innerCount(engine->lineCount[innerAxis]),
+      normalCount(engine->lineCount[axis]) {
+    // Inner count rounded up to whole vectors: on y and z faces a block is
+    // exactly the 4 * Nv positions of one grid row.
+    const std::size_t points = static_cast<std::size_t>((innerCount + 3) / 4 * 4) * outerCount;
+    coefficients = static_cast<float*>(alignedAllocate(points * sizeof(float)));
+    savedOuter = static_cast<float*>(alignedAllocate(points * sizeof(float)));
+    savedInner = static_cast<float*>(alignedAllocate(points * sizeof(float)));
+    if (coefficients != nullptr && savedOuter != nullptr && savedInner != nullptr) {
+        std::memset(coefficients, 0, points * sizeof(float));
+        std::memset(savedOuter, 0, points * sizeof(float));
+        std::memset(savedInner, 0, points * sizeof(float));
+    }
+}
+
+MurBoundary::~MurBoundary() {
+    alignedRelease(coefficients);
+    alignedRelease(savedOuter);
+    alignedRelease(savedInner);
+}
+
+bool MurBoundary::initialise() {
+    if (coefficients == nullptr || savedOuter == nullptr || savedInner == nullptr) return false;
+    FdtdEngine& grid = *engine;
+    const int a = static_cast<int>(normalAxis);
+    const int o = static_cast<int>(outerAxis);
+    const int q = static_cast<int>(innerAxis);
+    const bool high = boundaryIndex != 0;
+
+    // k = (v dt - d) / (v dt + d): first-order Mur for a wave leaving along the
+    // normal at the speed v of the medium just inside the face.
+    const double d = grid.cellSize(a, boundaryIndex, false);
+    const double cdt = grid.timeStep * kSpeedOfLight;
+    auto murCoefficient = [&](double epsR, double muR) {
+        const double v = cdt / std::sqrt(epsR * muR);
+        return static_cast<float>((v - d) / (v + d));
+    };
+    const float k0 = murCoefficient(grid.backgroundEpsR, grid.backgroundMuR);
+
+    // The medium is looked up half a cell inside the face.
+    double point[3];
+    point[a] = grid.meshLines[a][boundaryIndex] + (high ? -d / 2 : d / 2);
+
+    const std::uint32_t Nv = grid.Nv;
+    std::vector<GeoObject*> candidates;
+    for (std::uint32_t io = 0; io < outerCount; ++io) {
+        int query[3];
+        query[a] = static_cast<int>(boundaryIndex);
+        query[o] = static_cast<int>(io);
+        query[q] = -1;
+        grid.collectShapes(candidates, query[0], query[1], query[2], MatMaterial::kDielectric);
+        point[o] = grid.meshLines[o][io];
+        float* row = coefficients + static_cast<std::size_t>(io) * (a == 0 ? innerCount : 4 * Nv);
+        for (std::uint32_t iq = 0; iq < innerCount; ++iq) {
+            point[q] = grid.meshLines[q][iq];
+            const MatMaterial* found = grid.findShape(candidates, point);
+            float k = k0;
+            if (found != nullptr && found->kind == MatMaterial::kDielectric) {
+                const auto* dielectric = static_cast<const MatDielectric*>(found);
+                k = murCoefficient(dielectric->epsR, dielectric->muR);
+            }
+            row[a == 0 ? iq : (iq % Nv) * 4 + iq / Nv] = k;
+
+            // The E update then yields -k * E_b(old) on the boundary plane.
+            std::uint32_t node[3];
+            node[a] = boundaryIndex;
+            node[o] = io;
+            node[q] = iq;
+            for (int component : {o, q}) {
+                const std::uint32_t f = grid.fieldIndex(node[0], node[1], node[2], component);
+                grid.caTable[f] = -k;
+                grid.cbTable[f] = 0;
+            }
+        }
+        if (a != 0) {
+            // Spare x positions copy the lane below, so every block is whole.
+            for (std::uint32_t x = innerCount; x < 4 * Nv; ++x) {
+                row[(x % Nv) * 4 + x / Nv] = row[((x - Nv) % Nv) * 4 + (x - Nv) / Nv];
+            }
+        }
+    }
+    return true;
+}
+
+namespace {
+
+// One row of face points: its first position in the saved arrays and the float
+// offsets of the outer and inner E component of its first point at `line`
+// along the normal.
+struct FaceRow {
+    std::uint32_t saved, outer, inner;
+};
+
+// On x faces a row is one point (one lane of one grid row, rows ordered z
+// outer, y inner); on y and z faces it is a whole grid row of Nv vectors.
+FaceRow faceRow(const MurBoundary& face, std::uint32_t row, std::uint32_t line) {
+    const FdtdEngine& grid = *face.engine;
+    const int o = static_cast<int>(face.outerAxis);
+    const int q = static_cast<int>(face.innerAxis);
+    if (face.normalAxis == 0) {
+        const std::uint32_t y = row % grid.Ny();
+        const std::uint32_t z = row / grid.Ny();
+        return {row, grid.fieldIndex(line, y, z, o), grid.fieldIndex(line, y, z, q)};
+    }
+    const std::uint32_t y = face.normalAxis == 1 ? line : row;
+    const std::uint32_t z = face.normalAxis == 1 ? row : line;
+    return {row * 4 * grid.Nv, grid.fieldIndex(0, y, z, o), grid.fieldIndex(0, y, z, q)};
+}
+
+std::uint32_t faceRowCount(const MurBoundary& face) {
+    return face.normalAxis == 0 ? face.innerCount * face.outerCount : face.outerCount;
+}
+
+}  // namespace
+
+// saved = E at the neighbour line, before the E update overwrites it.
+void MurBoundary::saveNeighbour() {
+    const float* e = engine->eField;
+    const std::uint32_t columns = normalAxis == 0 ? 1 : engine->Nv;
+    const std::uint32_t lanes = normalAxis == 0 ? 1 : 4;
+    const std::uint32_t rows = faceRowCount(*this);
+    for (std::uint32_t r = 0; r < rows; ++r) {
+        const FaceRow row = faceRow(*this, r, neighbourIndex);
+        for (std::uint32_t u = 0; u < columns; ++u) {
+            for (std::uint32_t L = 0; L < lanes; ++L) {
+                savedOuter[row.saved + 4 * u + L] = e[row.outer + 12 * u + L];
+                savedInner[row.saved + 4 * u + L] = e[row.inner + 12 * u + L];
+            }
+        }
+    }
+}
+
+// saved += k * E at the neighbour line, after the E update.
+void MurBoundary::accumulate() {
+    const float* e = engine->eField;
+    const std::uint32_t columns = normalAxis == 0 ? 1 : engine->Nv;
+    const std::uint32_t lanes = normalAxis == 0 ? 1 : 4;
+    const std::uint32_t rows = faceRowCount(*this);
+    for (std::uint32_t r = 0; r < rows; ++r) {
+        const FaceRow row = faceRow(*this, r, neighbourIndex);
+        for (std::uint32_t u = 0; u < columns; ++u) {
+            for (std::uint32_t L = 0; L < lanes; ++L) {
+                const float k = coefficients[row.saved + 4 * u + L];
+                savedOuter[row.saved + 4 * u + L] += k * e[row.outer + 12 * u + L];
+                savedInner[row.saved + 4 * u + L] += k * e[row.inner + 12 * u + L];
+            }
+        }
+    }
+}
+
+// E_b = -k E_b(old) (left by the E update) + E_n(old) + k E_n(new).
+void MurBoundary::apply() {
+    float* e = engine->eField;
+    const std::uint32_t columns = normalAxis == 0 ? 1 : engine->Nv;
+    const std::uint32_t lanes = normalAxis == 0 ? 1 : 4;
+    const std::uint32_t rows = faceRowCount(*this);
+    for (std::uint32_t r = 0; r < rows; ++r) {
+        const FaceRow row = faceRow(*this, r, boundaryIndex);
+        for (std::uint32_t u = 0; u < columns; ++u) {
+            for (std::uint32_t L = 0; L < lanes; ++L) {
+                e[row.outer + 12 * u + L] += savedOuter[row.saved + 4 * u + L];
+                e[row.inner + 12 * u + L] += savedInner[row.saved + 4 * u + L];
+            }
+        }
+    }
+}

@@ -1,3 +1,72 @@
-// Placeholder until this file is written.
+#include <cstdio>
+#include <cstring>
+
+#include "driver/Verbosity.hpp"
+#include "grid/AlignedMemory.hpp"
 #include "grid/FdtdEngine.hpp"
-bool FdtdEngine::buildGrid(std::unique_ptr<Excitation> e) { excitation = std::move(e); return false; }
+
+namespace {
+
+bool reportOutOfMemory() {
+    std::fprintf(stderr, "ERROR: Not enough memory available.\n");
+    return false;
+}
+
+}  // namespace
+
+// The order is fixed: the time step comes from the dielectric fill alone
+// (metals, lumped elements and walls never change it), and the conversion to
+// update coefficients needs the time step.
+bool FdtdEngine::buildGrid(std::unique_ptr<Excitation> source) {
+    fillDielectrics();
+    computeTimeStep();
+    fillMetals();
+    fillLumpedElements();
+    applyElectricWalls();
+    applyMagneticWalls();
+    computeCoefficients();
+
+    // Each absorbing face rewrites the E coefficients of its plane at once, so
+    // on a shared edge the later face's coefficient stands.
+    for (std::uint32_t face = 0; face < 6; ++face) {
+        if (boundaryKind[face] != 2) continue;
+        boundaries[face] = std::make_unique<MurBoundary>(this, face / 2, face % 2 == 1);
+        if (!boundaries[face]->initialise()) return reportOutOfMemory();
+    }
+
+    excitation = std::move(source);
+    std::uint32_t nyquistSteps = 0;
+    std::uint32_t excitationLength = 0xFFFFFFFFu;
+    if (excitation) {
+        excitation->prepare(timeStep);
+        nyquistSteps = excitation->nyquistSteps;
+        excitationLength = excitation->excitationLength;
+    }
+    if (verboseLevel >= 0) {
+        std::printf("Timestep: %g sec (Nyquist = %d timesteps)\n", timeStep, static_cast<int>(nyquistSteps));
+        std::printf("Excitation signal: %d timesteps\n", static_cast<int>(excitationLength));
+    }
+
+    if (!compressCoefficients()) return reportOutOfMemory();
+
+    // Fields last, after the coefficients have shrunk: E then H in one block.
+    const std::uint32_t B = blockCount();
+    float* fields = static_cast<float*>(alignedAllocate(96u * B));
+    if (fields == nullptr) return reportOutOfMemory();
+    std::memset(fields, 0, 96u * static_cast<std::size_t>(B));
+    eField = fields;
+    hField = fields + 12u * B;
+
+    // Memory figures in 32-bit arithmetic, as the host program expects them.
+    const std::uint32_t sets = keepSetCount + curlSetCount;
+    if (verboseLevel < 0) {
+        std::printf("%dx%dx%d, %d MBytes, %d threads... ", static_cast<int>(Nx()), static_cast<int>(Ny()),
+                    static_cast<int>(Nz()), static_cast<int>((96u * B + 8u * B + 96u * sets) >> 20),
+                    threadCount);
+    } else {
+        std::printf("Compressed size: %d MBytes of %d MBytes\n", static_cast<int>((8u * B + 96u * sets) >> 20),
+                    static_cast<int>((192u * B) >> 20));
+    }
+    std::fflush(stdout);
+    return true;
+}
