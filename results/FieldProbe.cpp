@@ -1,9 +1,147 @@
-// Placeholder until this file is written.
+// One face of the Huygens box around the structure: a running transform of the
+// full E and H vectors at the far-field frequency at every node of the face.
 #include "results/FieldProbe.hpp"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+
+#include "driver/Verbosity.hpp"
 #include "grid/FdtdEngine.hpp"
-FieldProbe::FieldProbe(FdtdEngine* e, RadiationSetup* s, int face) : Probe(e), setup(s), angularStep(0) { portNumber = face; }
-void FieldProbe::sample() {}
-void FieldProbe::analyze() {}
-void FdtdEngine::nodeE(std::uint32_t, std::uint32_t, std::uint32_t, double out[3]) const { out[0] = out[1] = out[2] = 0; }
-void FdtdEngine::nodeH(std::uint32_t, std::uint32_t, std::uint32_t, double out[3]) const { out[0] = out[1] = out[2] = 0; }
-bool FieldProbe::fitsGrid(const FdtdEngine&, const RadiationSetup&) { return true; }
+#include "results/RadiationSetup.hpp"
+
+namespace {
+
+// Distance of the box from the grid border in nodes: at least 2, so that every
+// node the interpolation touches (including its neighbours at -1 and +1) lies
+// inside the grid.
+std::uint32_t effectiveMargin(const RadiationSetup& setup) { return std::max(setup.boxMargin, 2u); }
+
+}  // namespace
+
+FieldProbe::FieldProbe(FdtdEngine* engine, RadiationSetup* setup, int face)
+    : Probe(engine), setup(setup),
+      angularStep(static_cast<float>(-6.283185307179586 * static_cast<double>(setup->frequency))) {
+    portNumber = face;
+    const std::uint32_t m = effectiveMargin(*setup);
+    for (int a = 0; a < 3; ++a) {
+        lowIndex[a] = m - 1;
+        highIndex[a] = engine->lineCount[a] - m;
+    }
+    // Collapse the box onto this face's plane.
+    if (face >= 0 && face < 6) {
+        const int axis = face / 2;
+        if (face % 2 == 0)
+            highIndex[axis] = lowIndex[axis];
+        else
+            lowIndex[axis] = highIndex[axis];
+    }
+    // A grid too small for the margin (the setup checks fitsGrid first) leaves an
+    // empty region rather than wrapped-around counts.
+    std::size_t nodes = 1;
+    for (int a = 0; a < 3; ++a) {
+        const bool empty = engine->lineCount[a] < m || highIndex[a] < lowIndex[a];
+        nodeCounts[a] = empty ? 0 : highIndex[a] - lowIndex[a] + 1;
+        nodes *= nodeCounts[a];
+    }
+    eSpectrum.assign(3 * nodes, {0.0f, 0.0f});
+    hSpectrum.assign(3 * nodes, {0.0f, 0.0f});
+}
+
+bool FieldProbe::fitsGrid(const FdtdEngine& engine, const RadiationSetup& setup) {
+    // Faces at m - 1 and N - m: N - 2m + 2 nodes wide, at least 3 for the transform.
+    const std::uint64_t needed = 2 * std::uint64_t{effectiveMargin(setup)} + 1;
+    for (int a = 0; a < 3; ++a)
+        if (engine.lineCount[a] < needed) return false;
+    return true;
+}
+
+// Adds field * exp(-j w t) at every node of the face; E at the whole step, H half
+// a step later. One cosine and sine per quantity, shared by all nodes.
+void FieldProbe::sample() {
+    const float tE = static_cast<float>(engine->fieldTime(false));
+    const float tH = static_cast<float>(engine->fieldTime(true));
+    const float aE = angularStep * tE;
+    const float aH = angularStep * tH;
+    const float cE = static_cast<float>(std::cos(static_cast<double>(aE)));
+    const float sE = static_cast<float>(std::sin(static_cast<double>(aE)));
+    const float cH = static_cast<float>(std::cos(static_cast<double>(aH)));
+    const float sH = static_cast<float>(std::sin(static_cast<double>(aH)));
+
+    std::size_t s = 0;
+    for (std::uint32_t k = 0; k < nodeCounts[2]; ++k)
+        for (std::uint32_t j = 0; j < nodeCounts[1]; ++j)
+            for (std::uint32_t i = 0; i < nodeCounts[0]; ++i, ++s) {
+                const std::uint32_t x = lowIndex[0] + i, y = lowIndex[1] + j, z = lowIndex[2] + k;
+                double e[3], h[3];
+                engine->nodeE(x, y, z, e);
+                engine->nodeH(x, y, z, h);
+                for (int c = 0; c < 3; ++c) {
+                    const float ec = static_cast<float>(e[c]);
+                    const float hc = static_cast<float>(h[c]);
+                    std::complex<float>& es = eSpectrum[3 * s + c];
+                    std::complex<float>& hs = hSpectrum[3 * s + c];
+                    es = {es.real() + ec * cE, es.imag() + ec * sE};
+                    hs = {hs.real() + hc * cH, hs.imag() + hc * sH};
+                }
+            }
+}
+
+void FieldProbe::analyze() {
+    const int face = portNumber;
+    if (verboseLevel >= 0)
+        std::printf("Far-field analysis %d: %d/%d, %d/%d, %d/%d\n", face,
+                    static_cast<int>(lowIndex[0]), static_cast<int>(highIndex[0]),
+                    static_cast<int>(lowIndex[1]), static_cast<int>(highIndex[1]),
+                    static_cast<int>(lowIndex[2]), static_cast<int>(highIndex[2]));
+    if (!eSpectrum.empty()) {
+        const double* coords[3];
+        for (int a = 0; a < 3; ++a) coords[a] = engine->meshLines[a].data() + lowIndex[a];
+        // Even faces are the low ends of their axis: outward is towards -axis.
+        setup->accumulateFace(nodeCounts, coords, eSpectrum.data(), hSpectrum.data(),
+                              face % 2 == 0 ? -1 : +1);
+    }
+    if (verboseLevel < 0) {
+        std::printf("\t%02d", 16 * face + 19);
+        std::fflush(stdout);
+    }
+}
+
+// E at a node: the stored values are edge voltages; dividing by the edge lengths
+// gives the fields at the two edge centres meeting at the node, linearly
+// interpolated to the node along each axis.
+void FdtdEngine::nodeE(std::uint32_t x, std::uint32_t y, std::uint32_t z, double out[3]) const {
+    const std::uint32_t node[3] = {x, y, z};
+    for (int a = 0; a < 3; ++a) {
+        const std::uint32_t p = node[a];
+        const std::vector<double>& lines = meshLines[a];
+        const double d1 = lines[p + 1] - lines[p];
+        const double d0 = lines[p] - lines[p - 1];
+        std::uint32_t lower[3] = {x, y, z};
+        lower[a] = p - 1;
+        const double high = eField[fieldIndex(x, y, z, a)] / d1;
+        const double low = eField[fieldIndex(lower[0], lower[1], lower[2], a)] / d0;
+        out[a] = low * d1 / (d0 + d1) + high * d0 / (d0 + d1);
+    }
+}
+
+// H at a node: H_a sits at the centres of the four faces around the node in the
+// plane across a; their mean, divided by the dual edge length (the stored value
+// is field times that length), is the node value.
+void FdtdEngine::nodeH(std::uint32_t x, std::uint32_t y, std::uint32_t z, double out[3]) const {
+    const std::uint32_t node[3] = {x, y, z};
+    for (int a = 0; a < 3; ++a) {
+        const int b = (a + 1) % 3, c = (a + 2) % 3;
+        std::uint32_t q[3] = {x, y, z};
+        double sum = hField[fieldIndex(q[0], q[1], q[2], a)];
+        q[b] = node[b] - 1;
+        sum += hField[fieldIndex(q[0], q[1], q[2], a)];
+        q[c] = node[c] - 1;
+        sum += hField[fieldIndex(q[0], q[1], q[2], a)];
+        q[b] = node[b];
+        sum += hField[fieldIndex(q[0], q[1], q[2], a)];
+        const std::vector<double>& lines = meshLines[a];
+        const std::uint32_t p = node[a];
+        out[a] = sum * (0.5 / (lines[p + 1] - lines[p - 1]));
+    }
+}

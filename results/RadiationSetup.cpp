@@ -1,5 +1,263 @@
-// Placeholder until this file is written.
+// Near-to-far-field transform over the faces of the Huygens box.
+//
+// Phasors belong to exp(+j w t). Directions: azimuth phi in the x-y plane from
+// the x axis, elevation theta from the x-y plane towards +z;
+//   r     = ( cos th cos ph,  cos th sin ph,  sin th)
+//   theta = ( sin th cos ph,  sin th sin ph, -cos th)   (increasing polar angle)
+//   phi   = (-sin ph,         cos ph,         0     )
 #include "results/RadiationSetup.hpp"
-RadiationSetup::RadiationSetup(float f, std::uint32_t e, std::uint32_t a, std::uint32_t m) : azimuthCount(a), elevationCount(e), boxMargin(m), frequency(f) {}
-bool RadiationSetup::accumulateFace(const std::uint32_t*, const double* const*, const std::complex<float>*, const std::complex<float>*, int) { return false; }
-void RadiationSetup::finishPattern() {}
+
+#include <algorithm>
+#include <cmath>
+
+namespace {
+
+constexpr double kTwoPi = 6.283185307179586;
+constexpr double kPi = 3.141592653589793;
+constexpr double kInverseLightSpeed = 3.3356409519815204e-9;  // s/m
+constexpr double kVacuumImpedance = 376.730313461;             // ohm
+
+}  // namespace
+
+RadiationSetup::RadiationSetup(float frequency, std::uint32_t elevationCount,
+                               std::uint32_t azimuthCount, std::uint32_t boxMargin)
+    : azimuthCount(azimuthCount | 1u),
+      elevationCount(elevationCount | 1u),
+      boxMargin(boxMargin),
+      frequency(frequency) {
+    // Odd counts make both grids symmetric about their middle entry, so every
+    // direction's opposite is also on the grid: azimuth a +- A/2, elevation E-1-e.
+    // A single angle (a count the description parser rejects) is taken as 0.
+    const std::uint32_t a = this->azimuthCount, e = this->elevationCount;
+    azimuths.resize(a);
+    elevations.resize(e);
+    for (std::uint32_t i = 0; i < a; ++i)
+        azimuths[i] = a > 1 ? (i * kTwoPi) / (a - 1) - kPi : 0.0;
+    for (std::uint32_t i = 0; i < e; ++i)
+        elevations[i] = e > 1 ? (i * kPi) / (e - 1) - kPi / 2 : 0.0;
+    const std::size_t directions = std::size_t{a} * e;
+    directivity.assign(directions, 0.0);
+    eAzimuth.assign(directions, {0.0, 0.0});
+    eElevation.assign(directions, {0.0, 0.0});
+}
+
+bool RadiationSetup::accumulateFace(const std::uint32_t counts[3], const double* const coords[3],
+                                    const std::complex<float>* eSpectrum,
+                                    const std::complex<float>* hSpectrum, int outwardSign) {
+    // The face is the plane with a single node along its normal axis d; both
+    // tangential axes need at least 3 nodes for the quadrature below.
+    int d = -1;
+    for (int axis = 0; axis < 3; ++axis) {
+        const int u = (axis + 1) % 3, v = (axis + 2) % 3;
+        if (counts[axis] == 1 && counts[u] > 2 && counts[v] > 2) {
+            d = axis;
+            break;
+        }
+    }
+    if (d < 0) return false;
+    const int u = (d + 1) % 3, v = (d + 2) % 3;
+    const std::uint32_t nu = counts[u], nv = counts[v];
+    const std::uint32_t nx = counts[0], ny = counts[1];
+
+    // Node positions relative to the phase reference, single precision.
+    std::vector<float> position[3];
+    for (int axis = 0; axis < 3; ++axis) {
+        position[axis].resize(counts[axis]);
+        for (std::uint32_t j = 0; j < counts[axis]; ++j)
+            position[axis][j] = static_cast<float>(coords[axis][j]) - origin[axis];
+    }
+
+    // The outward normal comes from which side of the box the face is on, not
+    // from where the coordinate origin happens to lie.
+    float normal[3] = {0.0f, 0.0f, 0.0f};
+    normal[d] = outwardSign < 0 ? -1.0f : 1.0f;
+
+    // Quadrature weights: the length of each node's dual cell along a tangential
+    // axis, half cells at both ends.
+    std::vector<float> weight[3];
+    for (int t : {u, v}) {
+        const std::vector<float>& p = position[t];
+        const std::uint32_t k = counts[t];
+        weight[t].resize(k);
+        weight[t][0] = std::fabs(p[1] - p[0]) * 0.5f;
+        for (std::uint32_t j = 1; j + 1 < k; ++j) weight[t][j] = std::fabs(p[j + 1] - p[j - 1]) * 0.5f;
+        weight[t][k - 1] = std::fabs(p[k - 1] - p[k - 2]) * 0.5f;
+    }
+
+    const auto regionSlot = [&](std::uint32_t iu, std::uint32_t iv) {
+        std::uint32_t index[3];
+        index[d] = 0;
+        index[u] = iu;
+        index[v] = iv;
+        return (index[2] * ny + index[1]) * nx + index[0];
+    };
+
+    // Radiated power: half the real flux of E x conj(H) along the outward normal,
+    // region order (z outermost, x innermost). Each term in float, summed in double.
+    for (std::uint32_t z = 0; z < counts[2]; ++z)
+        for (std::uint32_t y = 0; y < ny; ++y)
+            for (std::uint32_t x = 0; x < nx; ++x) {
+                const std::uint32_t index[3] = {x, y, z};
+                const std::uint32_t slot = (z * ny + y) * nx + x;
+                const std::complex<float>* e = eSpectrum + 3 * slot;
+                const std::complex<float>* h = hSpectrum + 3 * slot;
+                const float flux = (e[u].real() * h[v].real() + e[u].imag() * h[v].imag()) -
+                                   (e[v].real() * h[u].real() + e[v].imag() * h[u].imag());
+                radiatedPower +=
+                    weight[v][index[v]] * weight[u][index[u]] * 0.5f * flux * normal[d];
+            }
+
+    // Per surface node (i_u outer, i_v inner): position, area weight and the
+    // equivalent currents J = eta n x H (scaled by eta so it adds to M directly)
+    // and M = -n x E, stored as separate real and imaginary arrays so that the
+    // direction loop reads them straight through.
+    const float k = static_cast<float>(frequency) * static_cast<float>(kTwoPi) *
+                    static_cast<float>(kInverseLightSpeed);
+    const float eta = static_cast<float>(kVacuumImpedance);
+    const std::size_t nodes = std::size_t{nu} * nv;
+    std::vector<float> px(nodes), py(nodes), pz(nodes), area(nodes);
+    std::vector<float> cur(12 * nodes);  // J x,y,z then M x,y,z; real parts then imaginary parts
+    float* jr[3] = {&cur[0 * nodes], &cur[1 * nodes], &cur[2 * nodes]};
+    float* mr[3] = {&cur[3 * nodes], &cur[4 * nodes], &cur[5 * nodes]};
+    float* ji[3] = {&cur[6 * nodes], &cur[7 * nodes], &cur[8 * nodes]};
+    float* mi[3] = {&cur[9 * nodes], &cur[10 * nodes], &cur[11 * nodes]};
+    const float* n = normal;
+    for (std::uint32_t iu = 0; iu < nu; ++iu)
+        for (std::uint32_t iv = 0; iv < nv; ++iv) {
+            const std::size_t q = std::size_t{iu} * nv + iv;
+            float p[3];
+            p[d] = position[d][0];
+            p[u] = position[u][iu];
+            p[v] = position[v][iv];
+            px[q] = p[0];
+            py[q] = p[1];
+            pz[q] = p[2];
+            area[q] = weight[v][iv] * weight[u][iu];
+            const std::uint32_t slot = regionSlot(iu, iv);
+            const std::complex<float>* e = eSpectrum + 3 * slot;
+            const std::complex<float>* h = hSpectrum + 3 * slot;
+            const std::complex<float> j[3] = {eta * (n[1] * h[2] - n[2] * h[1]),
+                                              eta * (n[2] * h[0] - n[0] * h[2]),
+                                              eta * (n[0] * h[1] - n[1] * h[0])};
+            const std::complex<float> mm[3] = {n[2] * e[1] - n[1] * e[2],
+                                               n[0] * e[2] - n[2] * e[0],
+                                               n[1] * e[0] - n[0] * e[1]};
+            for (int c = 0; c < 3; ++c) {
+                jr[c][q] = j[c].real();
+                ji[c][q] = j[c].imag();
+                mr[c][q] = mm[c].real();
+                mi[c][q] = mm[c].imag();
+            }
+        }
+
+    // Far-field sums, one phase evaluation per surface node serving a direction
+    // and its opposite (-theta, phi +- pi): r reverses, theta-hat stays, phi-hat
+    // reverses, and the phase factor is conjugated.
+    const std::uint32_t A = azimuthCount, E = elevationCount;
+    const std::uint32_t half = A >> 1, middle = E >> 1;
+    for (std::uint32_t e = 0; e <= middle; ++e) {
+        const float th = static_cast<float>(elevations[e]);
+        const float sth = static_cast<float>(std::sin(static_cast<double>(th)));
+        const float cth = static_cast<float>(std::cos(static_cast<double>(th)));
+        const std::uint32_t limit = e < middle ? A : half + 1;
+        for (std::uint32_t a = 1; a < limit; ++a) {
+            const std::size_t i1 = std::size_t{e} * A + a;
+            const std::size_t i2 = std::size_t{E - 1 - e} * A + (a > half ? a - half : a + half);
+            const float ph = static_cast<float>(azimuths[a]);
+            const float sph = static_cast<float>(std::sin(static_cast<double>(ph)));
+            const float cph = static_cast<float>(std::cos(static_cast<double>(ph)));
+            const float rx = cth * cph, ry = cth * sph, rz = sth;
+            const float tx = sth * cph, ty = sth * sph, tz = -cth;
+            const float fx = -sph, fy = cph;
+
+            double elev1r = eElevation[i1].real(), elev1i = eElevation[i1].imag();
+            double elev2r = eElevation[i2].real(), elev2i = eElevation[i2].imag();
+            double azi1r = eAzimuth[i1].real(), azi1i = eAzimuth[i1].imag();
+            double azi2r = eAzimuth[i2].real(), azi2i = eAzimuth[i2].imag();
+            for (std::size_t q = 0; q < nodes; ++q) {
+                // Phase of the path difference k r.x' and the area weight.
+                const float psi = k * (py[q] * ry + px[q] * rx + pz[q] * rz);
+                const float cs = static_cast<float>(std::cos(static_cast<double>(psi))) * area[q];
+                const float sn = static_cast<float>(std::sin(static_cast<double>(psi))) * area[q];
+                // Current components along theta-hat and phi-hat.
+                const float jtr = jr[0][q] * tx + jr[1][q] * ty + jr[2][q] * tz;
+                const float jti = ji[0][q] * tx + ji[1][q] * ty + ji[2][q] * tz;
+                const float jfr = jr[0][q] * fx + jr[1][q] * fy;
+                const float jfi = ji[0][q] * fx + ji[1][q] * fy;
+                const float mtr = mr[0][q] * tx + mr[1][q] * ty + mr[2][q] * tz;
+                const float mti = mi[0][q] * tx + mi[1][q] * ty + mi[2][q] * tz;
+                const float mfr = mr[0][q] * fx + mr[1][q] * fy;
+                const float mfi = mi[0][q] * fx + mi[1][q] * fy;
+                // E_elev(i1) -= (Jt + Mf)(Cs + jSn); E_elev(i2) -= (Jt - Mf)(Cs - jSn)
+                const float ar = jtr + mfr, ai = jti + mfi;
+                const float br = jtr - mfr, bi = jti - mfi;
+                elev1r -= ar * cs - ai * sn;
+                elev1i -= ar * sn + ai * cs;
+                elev2r -= br * cs + bi * sn;
+                elev2i -= bi * cs - br * sn;
+                // E_azi(i1) += (Mt - Jf)(Cs + jSn); E_azi(i2) += (Mt + Jf)(Cs - jSn)
+                const float gr = mtr - jfr, gi = mti - jfi;
+                const float hr = mtr + jfr, hi = mti + jfi;
+                azi1r += gr * cs - gi * sn;
+                azi1i += gr * sn + gi * cs;
+                azi2r += hr * cs + hi * sn;
+                azi2i += hi * cs - hr * sn;
+            }
+            eElevation[i1] = {elev1r, elev1i};
+            eElevation[i2] = {elev2r, elev2i};
+            eAzimuth[i1] = {azi1r, azi1i};
+            eAzimuth[i2] = {azi2r, azi2i};
+        }
+        // Azimuth -pi is the same direction as +pi: close the finished rows.
+        const auto closeRow = [&](std::uint32_t row) {
+            eElevation[std::size_t{row} * A] = eElevation[std::size_t{row} * A + A - 1];
+            eAzimuth[std::size_t{row} * A] = eAzimuth[std::size_t{row} * A + A - 1];
+        };
+        if (e < middle) {
+            closeRow(E - 1 - e);
+            closeRow(e);
+        } else {
+            closeRow(middle);
+        }
+    }
+    return true;
+}
+
+void RadiationSetup::finishPattern() {
+    const double etaR = static_cast<float>(std::sqrt(muR / epsilonR));
+    const double r = distance;
+    const double scale = (kTwoPi * r * r) / (etaR * kVacuumImpedance * radiatedPower);
+    // Far-field factor j k / (4 pi r) exp(-j k r).
+    const double k = frequency * kTwoPi * kInverseLightSpeed;
+    const double y = k / (r * 12.566370614359172);
+    const std::complex<double> factor(y * std::sin(k * r), y * std::cos(k * r));
+    const auto times = [](std::complex<double> a, std::complex<double> b) {
+        return std::complex<double>(a.real() * b.real() - a.imag() * b.imag(),
+                                    a.real() * b.imag() + a.imag() * b.real());
+    };
+
+    double maxMagnitude = 0.0;
+    maxDirectivity = 0.0;
+    const std::size_t directions = directivity.size();
+    for (std::size_t i = 0; i < directions; ++i) {
+        eAzimuth[i] = times(eAzimuth[i], factor);
+        maxMagnitude = std::max(maxMagnitude, std::abs(eAzimuth[i]));
+        eElevation[i] = times(eElevation[i], factor);
+        maxMagnitude = std::max(maxMagnitude, std::abs(eElevation[i]));
+        const double intensity = eElevation[i].real() * eElevation[i].real() +
+                                 eElevation[i].imag() * eElevation[i].imag() +
+                                 eAzimuth[i].real() * eAzimuth[i].real() +
+                                 eAzimuth[i].imag() * eAzimuth[i].imag();
+        directivity[i] = intensity * scale;
+        if (directivity[i] > maxDirectivity) maxDirectivity = directivity[i];
+    }
+
+    // Normalise so that the largest component magnitude is 1; drop what is below
+    // the resolution of the single-precision sums.
+    const double inverse = 1.0 / maxMagnitude;
+    for (std::vector<std::complex<double>>* component : {&eAzimuth, &eElevation})
+        for (std::complex<double>& value : *component) {
+            value = {value.real() * inverse, value.imag() * inverse};
+            if (std::abs(value) < 2e-6) value = {0.0, 0.0};
+        }
+}
