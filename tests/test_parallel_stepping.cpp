@@ -1,0 +1,159 @@
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <cstring>
+#include <memory>
+#include <random>
+#include <vector>
+
+#include "engine/Excitation.hpp"
+#include "geometry/Geometry.hpp"
+#include "grid/FdtdEngine.hpp"
+#include "probes/Probe.hpp"
+#include "tests/HandBuiltGrid.hpp"
+
+namespace {
+
+// Counts its samples and remembers the step count it saw last.
+class CountingProbe : public Probe {
+public:
+    explicit CountingProbe(FdtdEngine* engine) : Probe(engine) {}
+    void sample() override {
+        ++samples;
+        lastStep = engine->stepCount;
+    }
+    int samples = 0;
+    std::uint32_t lastStep = 0xFFFFFFFFu;
+};
+
+// A grid with random coefficient sets and a hand-made source on a few E
+// edges, so the serial work between the phases takes part as well.
+void randomGrid(FdtdEngine& engine, std::uint32_t nx, std::uint32_t ny, std::uint32_t nz) {
+    std::mt19937 rng(777);
+    hand_grid::setMesh(engine, nx, ny, nz);
+    hand_grid::allocateFields(engine);
+    hand_grid::allocateSets(engine, 3, 2);
+    std::uniform_real_distribution<float> self(-1.0f, 1.0f), curl(-0.2f, 0.2f), field(-1.0f, 1.0f);
+    for (int f = 0; f < 36; ++f) {
+        engine.caTable[f] = self(rng);
+        engine.daTable[f] = self(rng);
+    }
+    for (int f = 0; f < 24; ++f) {
+        engine.cbTable[f] = curl(rng);
+        engine.dbTable[f] = curl(rng);
+    }
+    for (std::uint32_t b = 0; b < engine.blockCount(); ++b) {
+        engine.keepIndex[b] = 3 * (rng() % 3);
+        engine.curlIndex[b] = 3 * (rng() % 2);
+    }
+    for (std::uint32_t f = 0; f < 24 * engine.blockCount(); ++f) engine.eField[f] = field(rng);
+
+    auto source = std::make_unique<Excitation>(&engine);
+    source->excitedAxis = 2;
+    source->samples = {0.5f, -1.0f, 2.0f, 0.25f};
+    source->excitationLength = 4;
+    source->edgeOffsets = {engine.fieldIndex(0, 0, 0, 2), engine.fieldIndex(nx - 1, ny - 1, nz - 1, 2)};
+    source->edgeWeights = {1.5f, 0.75f};
+    source->edgeCount = 2;
+    engine.excitation = std::move(source);
+}
+
+std::vector<float> fieldsAfter(int threads, std::uint32_t nx, std::uint32_t ny, std::uint32_t nz,
+                               std::uint32_t steps) {
+    Geometry geometry;
+    FdtdEngine engine(geometry, threads);
+    randomGrid(engine, nx, ny, nz);
+    engine.runSteps(steps);
+    EXPECT_EQ(engine.stepCount, steps);
+    return std::vector<float>(engine.eField, engine.eField + 24 * engine.blockCount());
+}
+
+bool sameBits(const std::vector<float>& a, const std::vector<float>& b) {
+    return a.size() == b.size() && std::memcmp(a.data(), b.data(), 4 * a.size()) == 0;
+}
+
+}  // namespace
+
+// Each cell's arithmetic is the same whichever thread does it, so the fields
+// must not depend on the thread count, down to the last bit.
+TEST(ParallelStepping, FieldsIdenticalForEveryThreadCount) {
+    const auto reference = fieldsAfter(1, 13, 5, 9, 4);
+    for (int threads : {2, 7, 16})
+        EXPECT_TRUE(sameBits(fieldsAfter(threads, 13, 5, 9, 4), reference)) << threads << " threads";
+}
+
+// Surplus workers own no plane, yet take part in both barriers (16 threads on
+// 9 planes above is such a case as well).
+TEST(ParallelStepping, MoreThreadsThanPlanes) {
+    const auto reference = fieldsAfter(1, 6, 4, 3, 4);
+    for (int threads : {4, 5})
+        EXPECT_TRUE(sameBits(fieldsAfter(threads, 6, 4, 3, 4), reference)) << threads << " threads";
+}
+
+// The chunks split the same step sequence: two chunks of 3 equal one of 6.
+TEST(ParallelStepping, ChunksContinueTheSameRun) {
+    Geometry geometry;
+    FdtdEngine engine(geometry, 2);
+    randomGrid(engine, 8, 3, 4);
+    engine.runSteps(3);
+    engine.runSteps(3);
+    EXPECT_EQ(engine.stepCount, 6u);
+    EXPECT_TRUE(sameBits(std::vector<float>(engine.eField, engine.eField + 24 * engine.blockCount()),
+                         fieldsAfter(1, 8, 3, 4, 6)));
+}
+
+TEST(ParallelStepping, ProbesSampleOncePerCall) {
+    Geometry geometry;
+    FdtdEngine engine(geometry, 3);
+    randomGrid(engine, 5, 3, 4);
+    auto* first = new CountingProbe(&engine);
+    auto* second = new CountingProbe(&engine);
+    engine.probes.emplace_back(first);
+    engine.probes.emplace_back(second);
+
+    // No steps: workers still start and stop, every probe samples once.
+    engine.runSteps(0);
+    EXPECT_EQ(engine.stepCount, 0u);
+    EXPECT_EQ(first->samples, 1);
+    EXPECT_EQ(second->samples, 1);
+    EXPECT_EQ(first->lastStep, 0u);
+
+    // Once per call, after the chunk, never per step.
+    engine.runSteps(4);
+    engine.runSteps(4);
+    EXPECT_EQ(first->samples, 3);
+    EXPECT_EQ(second->samples, 3);
+    EXPECT_EQ(second->lastStep, 8u);
+    engine.runSteps(8);
+    EXPECT_EQ(first->samples, 4);
+    EXPECT_EQ(first->lastStep, 16u);
+
+    engine.sampleProbes();
+    EXPECT_EQ(second->samples, 5);
+}
+
+// With fields that never change by themselves (self coefficient 1, no curl)
+// the stepping leaves only the source: step m adds sample m, exactly once.
+TEST(ParallelStepping, SourceOfStepMUsesSampleM) {
+    Geometry geometry;
+    FdtdEngine engine(geometry, 2);
+    hand_grid::setMesh(engine, 5, 3, 3);
+    hand_grid::allocateFields(engine);
+    hand_grid::allocateSets(engine, 1, 1);
+    for (int f = 0; f < 12; ++f) engine.caTable[f] = engine.daTable[f] = 1.0f;
+    auto source = std::make_unique<Excitation>(&engine);
+    source->excitedAxis = 0;
+    source->samples = {1.0f, 2.0f, 4.0f, 8.0f};
+    source->excitationLength = 4;
+    const std::uint32_t edge = engine.fieldIndex(3, 1, 1, 0);
+    source->edgeOffsets = {edge};
+    source->edgeWeights = {0.5f};
+    source->edgeCount = 1;
+    engine.excitation = std::move(source);
+
+    engine.runSteps(2);
+    EXPECT_EQ(engine.eField[edge], 0.5f * 3.0f);
+    engine.runSteps(5);  // samples 2 and 3, then the pulse is over
+    EXPECT_EQ(engine.eField[edge], 0.5f * 15.0f);
+    EXPECT_EQ(engine.stepCount, 7u);
+}
