@@ -25,7 +25,8 @@ char* MatMetal::parse(char* text, FdtdEngine& engine, const Results& results) {
     // A resistivity or thickness of 0 is a perfect conductor: no sheet resistance.
     if (rho > 0.0 && thickness > 0.0) {
         if (fSum > 0.0) {
-            // Skin depth sqrt(rho / (pi mu0 f)), with mu0 = 4 pi 1e-7 and f = fSum / 2.
+            // Skin depth sqrt(rho / (pi mu0 f)) with f = fSum / 2: the constant is
+            // pi mu0 / 2 with mu0 = 1.256637062e-6 (close to 2 pi^2 1e-7).
             const double skinDepth = std::sqrt(rho / (fSum * 1.9739208811039306e-06));
             // The current flows in the skin depth only.
             if (thickness > skinDepth) thickness = skinDepth;
