@@ -1,7 +1,6 @@
 #include "engine/MurBoundary.hpp"
 
 #include <cmath>
-#include <cstring>
 #include <vector>
 
 #include "geometry/MatMaterial.hpp"
@@ -24,14 +23,9 @@ MurBoundary::MurBoundary(FdtdEngine* engine, std::uint32_t axis, bool highSide)
     // Inner count rounded up to whole vectors: on y and z faces a block is
     // exactly the 4 * Nv positions of one grid row.
     const std::size_t points = static_cast<std::size_t>((innerCount + 3) / 4 * 4) * outerCount;
-    coefficients = static_cast<float*>(alignedAllocate(points * sizeof(float)));
-    savedOuter = static_cast<float*>(alignedAllocate(points * sizeof(float)));
-    savedInner = static_cast<float*>(alignedAllocate(points * sizeof(float)));
-    if (coefficients != nullptr && savedOuter != nullptr && savedInner != nullptr) {
-        std::memset(coefficients, 0, points * sizeof(float));
-        std::memset(savedOuter, 0, points * sizeof(float));
-        std::memset(savedInner, 0, points * sizeof(float));
-    }
+    coefficients = static_cast<float*>(alignedAllocateZeroed(points * sizeof(float)));
+    savedOuter = static_cast<float*>(alignedAllocateZeroed(points * sizeof(float)));
+    savedInner = static_cast<float*>(alignedAllocateZeroed(points * sizeof(float)));
 }
 
 MurBoundary::~MurBoundary() {

@@ -8,6 +8,10 @@ void* alignedAllocate(std::size_t bytes) {
     return std::malloc(bytes == 0 ? 16 : bytes);
 }
 
+void* alignedAllocateZeroed(std::size_t bytes) {
+    return std::calloc(bytes == 0 ? 16 : bytes, 1);
+}
+
 void* alignedShrink(void* block, std::size_t newBytes) {
     return std::realloc(block, newBytes == 0 ? 16 : newBytes);
 }

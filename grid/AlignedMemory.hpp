@@ -8,6 +8,9 @@
 // Blocks come from malloc/realloc, whose alignment on every supported platform
 // is at least 16 bytes; that is what lets a block shrink in place.
 void* alignedAllocate(std::size_t bytes);                 // null on failure
+// Zero-filled; large blocks come as fresh zero pages from the system, so no
+// separate pass over the memory is needed.
+void* alignedAllocateZeroed(std::size_t bytes);           // null on failure
 void* alignedShrink(void* block, std::size_t newBytes);   // null on failure (block unchanged)
 void alignedRelease(void* block);                         // null is ignored
 

@@ -1,5 +1,4 @@
 #include <cstdio>
-#include <cstring>
 
 #include "driver/Verbosity.hpp"
 #include "grid/AlignedMemory.hpp"
@@ -49,7 +48,7 @@ int FdtdEngine::allocateCoefficients() {
 
     Nv = static_cast<std::uint32_t>(columns);
     const std::uint32_t B = blockCount();
-    float* storage = static_cast<float*>(alignedAllocate(192u * B));
+    float* storage = static_cast<float*>(alignedAllocateZeroed(192u * B));
     if (verboseLevel >= 0) {
         std::printf("Domain size: %d x %d x %d cells, %d MBytes\n", static_cast<int>(Nx()),
                     static_cast<int>(Ny()), static_cast<int>(Nz()), static_cast<int>((18u * B) >> 16));
@@ -58,7 +57,6 @@ int FdtdEngine::allocateCoefficients() {
         std::fprintf(stderr, "ERROR: Not enough memory available.\n");
         return parse_error::kMesh;
     }
-    std::memset(storage, 0, 192u * static_cast<std::size_t>(B));
     caTable = storage;
     daTable = storage + 12u * B;
     cbTable = storage + 24u * B;

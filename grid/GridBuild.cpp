@@ -1,5 +1,4 @@
 #include <cstdio>
-#include <cstring>
 
 #include "driver/Verbosity.hpp"
 #include "grid/AlignedMemory.hpp"
@@ -51,9 +50,8 @@ bool FdtdEngine::buildGrid(std::unique_ptr<Excitation> source) {
 
     // Fields last, after the coefficients have shrunk: E then H in one block.
     const std::uint32_t B = blockCount();
-    float* fields = static_cast<float*>(alignedAllocate(96u * B));
+    float* fields = static_cast<float*>(alignedAllocateZeroed(96u * B));
     if (fields == nullptr) return reportOutOfMemory();
-    std::memset(fields, 0, 96u * static_cast<std::size_t>(B));
     eField = fields;
     hField = fields + 12u * B;
 

@@ -160,7 +160,9 @@ TEST(MurBoundary, StepRealisesFirstOrderMurOnEveryFace) {
         }
         // Nothing else changes: normal components, the neighbour plane, spare positions.
         for (std::uint32_t i = 0; i < 12 * B; ++i) {
-            if (!touched[i]) ASSERT_EQ(e[i], updated[i]) << "face " << face << " float " << i;
+            if (!touched[i]) {
+                ASSERT_EQ(e[i], updated[i]) << "face " << face << " float " << i;
+            }
         }
     }
 }
