@@ -1,0 +1,107 @@
+"""Command line: python3 -m fendrix_tools summary|sweep|plot ..."""
+
+from __future__ import annotations
+
+import argparse
+import os
+import shutil
+import sys
+from pathlib import Path
+
+from .dataset import DatasetError, read_dataset
+from .description import DescriptionError
+
+
+def default_binary() -> str:
+    """FENDRIX_BINARY, else build/fendrix of this checkout, else fendrix on PATH."""
+    env = os.environ.get("FENDRIX_BINARY")
+    if env:
+        return env
+    local = Path(__file__).resolve().parents[2] / "build" / "fendrix"
+    if local.is_file():
+        return str(local)
+    return shutil.which("fendrix") or str(local)
+
+
+def cmd_summary(args) -> int:
+    from .summary import summarize
+
+    for path in args.datasets:
+        sys.stdout.write(summarize(read_dataset(path), args.points))
+    return 0
+
+
+def cmd_sweep(args) -> int:
+    from .sweep import sweep
+
+    sweep(args.description, args.binary or default_binary(), output=args.output,
+          workdir=args.workdir, threads=args.threads, z0=args.z0, fmt=args.format,
+          verbose=None if args.host_codes else 0)
+    return 0
+
+
+def cmd_plot(args) -> int:
+    from .plot import plot_dataset, plot_touchstone
+
+    for path in args.files:
+        if Path(path).suffix.lower().startswith(".s") and Path(path).suffix.lower().endswith("p"):
+            written = plot_touchstone(path, args.outdir)
+        else:
+            written = plot_dataset(read_dataset(path), args.outdir, cut_azimuth=args.cut_azimuth)
+        for p in written:
+            print(f"Wrote {p}")
+    return 0
+
+
+def build_parser() -> argparse.ArgumentParser:
+    ap = argparse.ArgumentParser(prog="python3 -m fendrix_tools",
+                                 description="Tools for Fendrix results datasets.")
+    sub = ap.add_subparsers(dest="command", required=True)
+
+    p = sub.add_parser("summary", help="readable report of a results dataset")
+    p.add_argument("datasets", nargs="+", metavar="DATASET")
+    p.add_argument("--points", type=int, default=5,
+                   help="frequencies at which |Sk1| is listed (default 5)")
+    p.set_defaults(func=cmd_summary)
+
+    p = sub.add_parser("sweep", help="full S-matrix: one run per port, Touchstone output")
+    p.add_argument("description", metavar="DESCRIPTION")
+    p.add_argument("-o", "--output", help="Touchstone file (default: DESCRIPTION name .sNp)")
+    p.add_argument("--binary", help="simulator (default: $FENDRIX_BINARY, build/fendrix, "
+                                    "fendrix on PATH)")
+    p.add_argument("--workdir", help="keep each run's description and dataset here "
+                                     "(default: temporary folder, removed)")
+    p.add_argument("-t", "--threads", type=int, help="simulator threads (its -t option)")
+    p.add_argument("--z0", type=float, help="reference impedance of the Touchstone file "
+                                            "(default: port 1's; others are renormalised)")
+    p.add_argument("--format", choices=("RI", "MA"), default="RI",
+                   help="real/imaginary or magnitude/angle (default RI)")
+    p.add_argument("--host-codes", action="store_true",
+                   help="show the simulator's short progress codes instead of its messages")
+    p.set_defaults(func=cmd_sweep)
+
+    p = sub.add_parser("plot", help="PNG figures of datasets or Touchstone files")
+    p.add_argument("files", nargs="+", metavar="FILE")
+    p.add_argument("-o", "--outdir", default=".", help="folder for the PNGs (default: .)")
+    p.add_argument("--cut-azimuth", type=float, default=0.0,
+                   help="azimuth in degrees of the vertical pattern cut (default 0)")
+    p.set_defaults(func=cmd_plot)
+    return ap
+
+
+def main(argv=None) -> int:
+    args = build_parser().parse_args(argv)
+    from .sweep import SweepError
+
+    try:
+        return args.func(args)
+    except (DatasetError, DescriptionError, SweepError, OSError, ValueError) as e:
+        print(f"error: {e}", file=sys.stderr)
+        return 1
+    except KeyboardInterrupt:
+        print("interrupted", file=sys.stderr)
+        return 130
+
+
+if __name__ == "__main__":
+    sys.exit(main())
