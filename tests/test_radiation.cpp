@@ -28,7 +28,7 @@ struct DipoleBox {
     double source[3] = {0, 0, 0};
     double centre[3] = {0, 0, 0};
     double half[3] = {0.15, 0.12, 0.18};
-    std::uint32_t nodes[3] = {31, 25, 37};
+    std::uint32_t nodes[3] = {21, 17, 25};  // about 20 nodes per wavelength
     double scale = 1.0;
 
     std::vector<double> lines(int axis) const {
@@ -130,22 +130,22 @@ TEST(Radiation, ShortDipoleHasTheTextbookPattern) {
 
     // Radiated power of a Hertzian dipole: eta (k I l)^2 / (12 pi).
     const double k = 2 * kPi * box.frequency / kLight;
-    EXPECT_NEAR(setup.radiatedPower / (kEta * k * k / (12 * kPi)), 1.0, 0.01);
+    EXPECT_NEAR(setup.radiatedPower / (kEta * k * k / (12 * kPi)), 1.0, 0.005);
     // Maximum directivity 1.5, that is 1.76 dBi, in the equatorial plane.
-    EXPECT_NEAR(10 * std::log10(setup.maxDirectivity), 1.761, 0.1);
+    EXPECT_NEAR(10 * std::log10(setup.maxDirectivity), 1.761, 0.05);
     for (std::uint32_t a = 0; a < A; ++a) {
         // Null along the dipole axis; D = 1.5 cos^2(elevation) = 1.5 sin^2(polar angle).
         EXPECT_LT(setup.directivity[a], 1e-3);
         EXPECT_LT(setup.directivity[(E - 1) * A + a], 1e-3);
         for (std::uint32_t e = 0; e < E; ++e) {
             const double c = std::cos(setup.elevations[e]);
-            EXPECT_NEAR(setup.directivity[e * A + a], 1.5 * c * c, 0.03) << a << " " << e;
+            EXPECT_NEAR(setup.directivity[e * A + a], 1.5 * c * c, 0.01) << a << " " << e;
         }
     }
     // All of the field is along theta-hat; none along phi-hat.
     double maxAzimuth = 0.0;
     for (const cd& value : setup.eAzimuth) maxAzimuth = std::max(maxAzimuth, std::abs(value));
-    EXPECT_LT(maxAzimuth, 1e-3);
+    EXPECT_LT(maxAzimuth, 5e-3);
     EXPECT_NEAR(std::abs(setup.eElevation[(E / 2) * A + 5]), 1.0, 0.01);
 }
 
