@@ -1,0 +1,244 @@
+// Time-stepping speed against the machine's memory bandwidth.
+//
+//   bench_stepping [--size N] [--steps S] [--runs R] [--walls]
+//
+// Builds an N x N x N vacuum grid (default 200: 8 million cells, far beyond
+// the caches) with absorbing Mur faces on all six sides, straight from the
+// engine's storage (no description, no parser), and times chunks of S steps
+// (default 5) on 1 and 2 threads, best of R runs (default 5), in million cell
+// updates per second. --walls leaves the faces out and uses one coefficient
+// set for every block (set indices all 0).
+//
+// In the same run a STREAM-like probe measures the bandwidth of the in-place
+// update a[i] += s * b[i] (two streams read, one written back: the access
+// pattern of a field update) over arrays far beyond the caches, on 1 and 2
+// threads. The ratio MC/s x bytes per cell-step / bandwidth tells how close
+// the stepping comes to that ceiling.
+//
+// Bytes per cell and time step, counted per block of 4 cells and per kernel:
+//   E update: E read 48 + E written 48 + H read 48 + keepIndex 4 + curlIndex 4
+//   H update: H read 48 + H written 48 + E read 48 + keepIndex 4 + curlIndex 4
+// = 304 bytes per block = 76 bytes per cell. The y and z neighbours (the row
+// and the plane behind or ahead) are counted as cache hits: a plane of one
+// field is 12 * N * N bytes (480 KB at N = 200) and was streamed just before.
+// The compressed coefficient sets are a few hundred bytes and stay in cache.
+// The bandwidth probe counts its bytes the same way: 4 read + 4 read +
+// 4 written per element, the write of a[i] not counted twice.
+
+#include <chrono>
+#include <cmath>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <memory>
+#include <thread>
+#include <vector>
+
+#include "engine/MurBoundary.hpp"
+#include "geometry/Geometry.hpp"
+#include "grid/AlignedMemory.hpp"
+#include "grid/FdtdEngine.hpp"
+#include "grid/PhysicalConstants.hpp"
+
+namespace {
+
+constexpr double kBytesPerCellStep = 76.0;
+constexpr double kBytesPerStreamElement = 12.0;
+
+double now() {
+    return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch()).count();
+}
+
+// Vacuum coefficients for a uniform cube mesh of spacing d, per block in the
+// uncompressed layout, so that the Mur faces can put their own values into
+// the boundary cells before compression. Components that point or lie beyond
+// the last line of an axis, and the spare x positions, get zero.
+bool buildVacuum(FdtdEngine& engine, std::uint32_t n, bool murFaces) {
+    const double d = 1e-3;
+    for (int a = 0; a < 3; ++a) {
+        engine.lineCount[a] = n;
+        engine.meshLines[a].resize(n);
+        for (std::uint32_t i = 0; i < n; ++i) engine.meshLines[a][i] = i * d;
+    }
+    engine.Nv = (n + 3) / 4;
+    // Courant limit of a uniform cube mesh, with a small margin.
+    engine.timeStep = 0.99 * d / (kSpeedOfLight * std::sqrt(3.0));
+    const float cb = static_cast<float>(engine.timeStep / (kEpsilon0 * d));
+    const float db = static_cast<float>(engine.timeStep / (kMu0 * d));
+    const std::size_t blocks = engine.blockCount();
+
+    if (!murFaces) {
+        // One set for every block: vacuum everywhere, indices all 0.
+        float* sets = static_cast<float*>(alignedAllocate(4 * 48));
+        engine.keepIndex = static_cast<std::uint32_t*>(alignedAllocate(4 * blocks));
+        engine.curlIndex = static_cast<std::uint32_t*>(alignedAllocate(4 * blocks));
+        if (sets == nullptr || engine.keepIndex == nullptr || engine.curlIndex == nullptr) return false;
+        engine.caTable = sets;
+        engine.daTable = sets + 12;
+        engine.cbTable = sets + 24;
+        engine.dbTable = sets + 36;
+        for (int f = 0; f < 12; ++f) {
+            engine.caTable[f] = engine.daTable[f] = 1.0f;
+            engine.cbTable[f] = cb;
+            engine.dbTable[f] = db;
+        }
+        std::memset(engine.keepIndex, 0, 4 * blocks);
+        std::memset(engine.curlIndex, 0, 4 * blocks);
+    } else {
+        float* start = static_cast<float*>(alignedAllocate(192 * blocks));
+        if (start == nullptr) return false;
+        engine.caTable = start;
+        engine.daTable = start + 12 * blocks;
+        engine.cbTable = start + 24 * blocks;
+        engine.dbTable = start + 36 * blocks;
+        const std::uint32_t nv = engine.Nv;
+        for (std::uint32_t z = 0; z < n; ++z)
+            for (std::uint32_t y = 0; y < n; ++y)
+                for (std::uint32_t x = 0; x < 4 * nv; ++x) {
+                    const std::uint32_t p[3] = {x, y, z};
+                    for (int c = 0; c < 3; ++c) {
+                        const std::uint32_t f =
+                            4 * (3 * ((z * n + y) * nv + x % nv) + c) + x / nv;
+                        const int a = (c + 1) % 3, b = (c + 2) % 3;
+                        const bool inside = x < n;
+                        const bool edge = inside && p[c] + 1 < n;
+                        const bool face = inside && p[a] + 1 < n && p[b] + 1 < n;
+                        engine.caTable[f] = edge ? 1.0f : 0.0f;
+                        engine.cbTable[f] = edge ? cb : 0.0f;
+                        engine.daTable[f] = face ? 1.0f : 0.0f;
+                        engine.dbTable[f] = face ? db : 0.0f;
+                    }
+                }
+        for (int f = 0; f < 6; ++f) {
+            engine.boundaryKind[f] = 2;
+            engine.boundaries[f] = std::make_unique<MurBoundary>(&engine, f / 2, f % 2 == 1);
+            if (!engine.boundaries[f]->initialise()) return false;
+        }
+        if (!engine.compressCoefficients()) return false;
+    }
+
+    engine.eField = static_cast<float*>(alignedAllocate(96 * blocks));
+    if (engine.eField == nullptr) return false;
+    engine.hField = engine.eField + 12 * blocks;
+    std::memset(engine.eField, 0, 96 * blocks);
+    // Some field to push around: pseudo-random E inside the mesh. The vacuum
+    // update is stable, so the values stay of the same order (no denormals,
+    // no overflow) during the benchmark.
+    std::uint32_t seed = 12345;
+    for (std::uint32_t z = 0; z + 1 < n; ++z)
+        for (std::uint32_t y = 0; y + 1 < n; ++y)
+            for (std::uint32_t x = 0; x + 1 < n; ++x)
+                for (int c = 0; c < 3; ++c) {
+                    seed = seed * 1664525u + 1013904223u;
+                    engine.eField[engine.fieldIndex(x, y, z, c)] = (seed >> 8) * (2.0f / 16777216.0f) - 1.0f;
+                }
+    return true;
+}
+
+// Best time of `runs` chunks of `steps` steps on `threads` threads.
+double bestStepTime(FdtdEngine& engine, int threads, std::uint32_t steps, int runs) {
+    engine.threadCount = threads;
+    engine.runSteps(1);  // warm-up: pages, caches, thread start
+    double best = 1e300;
+    for (int r = 0; r < runs; ++r) {
+        const double t0 = now();
+        engine.runSteps(steps);
+        best = std::fmin(best, now() - t0);
+    }
+    return best;
+}
+
+// In-place a[i] += s * b[i] over `count` floats, split into contiguous halves
+// for two threads; best of `runs`, in bytes per second.
+double streamBandwidth(float* a, const float* b, std::size_t count, int threads, int runs) {
+    auto part = [&](std::size_t begin, std::size_t end) {
+        const float s = 0.999f;
+        for (std::size_t i = begin; i < end; ++i) a[i] += s * b[i];
+    };
+    double best = 1e300;
+    for (int r = 0; r < runs; ++r) {
+        const double t0 = now();
+        if (threads == 1) {
+            part(0, count);
+        } else {
+            std::vector<std::thread> workers;
+            const std::size_t chunk = (count / threads + 3) / 4 * 4;
+            for (int t = 1; t < threads; ++t)
+                workers.emplace_back(part, std::min(count, t * chunk), std::min(count, (t + 1) * chunk));
+            part(0, std::min(count, chunk));
+            for (auto& w : workers) w.join();
+        }
+        best = std::fmin(best, now() - t0);
+    }
+    return kBytesPerStreamElement * static_cast<double>(count) / best;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    std::uint32_t size = 200, steps = 5;
+    int runs = 5;
+    bool murFaces = true;
+    for (int i = 1; i < argc; ++i) {
+        if (std::strcmp(argv[i], "--size") == 0 && i + 1 < argc) {
+            size = static_cast<std::uint32_t>(std::atoi(argv[++i]));
+        } else if (std::strcmp(argv[i], "--steps") == 0 && i + 1 < argc) {
+            steps = static_cast<std::uint32_t>(std::atoi(argv[++i]));
+        } else if (std::strcmp(argv[i], "--runs") == 0 && i + 1 < argc) {
+            runs = std::atoi(argv[++i]);
+        } else if (std::strcmp(argv[i], "--walls") == 0) {
+            murFaces = false;
+        } else {
+            std::fprintf(stderr, "usage: %s [--size N] [--steps S] [--runs R] [--walls]\n", argv[0]);
+            return 1;
+        }
+    }
+    if (size < 3 || size > 400 || steps < 1 || runs < 1) {
+        std::fprintf(stderr, "ERROR: need 3 <= N <= 400, S >= 1, R >= 1.\n");
+        return 1;
+    }
+
+    // Bandwidth probe first, with arrays of 2 x 128 MiB.
+    const std::size_t count = std::size_t(32) << 20;
+    float* a = static_cast<float*>(alignedAllocate(count * 4));
+    float* b = static_cast<float*>(alignedAllocate(count * 4));
+    if (a == nullptr || b == nullptr) {
+        std::fprintf(stderr, "ERROR: Not enough memory available.\n");
+        return 1;
+    }
+    for (std::size_t i = 0; i < count; ++i) {
+        a[i] = 1.0f;
+        b[i] = static_cast<float>(i & 1023) * 1e-3f;
+    }
+    double bandwidth[3] = {0, 0, 0};
+    for (int t = 1; t <= 2; ++t) bandwidth[t] = streamBandwidth(a, b, count, t, runs);
+    alignedRelease(a);
+    alignedRelease(b);
+
+    Geometry geometry;
+    FdtdEngine engine(geometry, 1);
+    const double setupStart = now();
+    if (!buildVacuum(engine, size, murFaces)) {
+        std::fprintf(stderr, "ERROR: Not enough memory available.\n");
+        return 1;
+    }
+    const double cells = static_cast<double>(engine.cellCount());
+    std::printf("Grid %u x %u x %u = %.0f cells, %s, %u coefficient sets (keep) / %u (curl), setup %.1f s\n",
+                size, size, size, cells, murFaces ? "Mur faces on all sides" : "walls only, one set",
+                murFaces ? engine.keepSetCount : 1u, murFaces ? engine.curlSetCount : 1u,
+                now() - setupStart);
+    std::printf("Bytes per cell-step: %.0f; stream probe a[i] += s*b[i] over 2 x %zu MiB\n",
+                kBytesPerCellStep, count * 4 >> 20);
+    std::printf("threads  MC/s     stream GB/s  ceiling MC/s  ratio\n");
+    for (int t = 1; t <= 2; ++t) {
+        const double seconds = bestStepTime(engine, t, steps, runs);
+        const double mcs = cells * steps / seconds * 1e-6;
+        const double ceiling = bandwidth[t] / kBytesPerCellStep * 1e-6;
+        std::printf("%7d  %7.1f  %11.1f  %12.1f  %5.1f%%\n", t, mcs, bandwidth[t] * 1e-9, ceiling,
+                    100.0 * mcs / ceiling);
+    }
+    // Check that the run stayed finite (a broken grid would show NaN here).
+    std::printf("Field energy after %u steps: %g\n", engine.stepCount, engine.fieldEnergy());
+    return 0;
+}
