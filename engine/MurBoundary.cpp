@@ -86,6 +86,15 @@ bool MurBoundary::initialise() {
                 grid.caTable[f] = -k;
                 grid.cbTable[f] = 0;
             }
+            // On a low face the normal H of the boundary plane feeds only the
+            // boundary E, which no longer reads the curl. Left alone it would
+            // integrate the static part of the boundary field forever and hold
+            // energy that never decays; it stays zero instead.
+            if (!high) {
+                const std::uint32_t f = grid.fieldIndex(node[0], node[1], node[2], a);
+                grid.daTable[f] = 0;
+                grid.dbTable[f] = 0;
+            }
         }
         if (a != 0) {
             // Spare x positions copy the lane below, so every block is whole.
@@ -95,6 +104,23 @@ bool MurBoundary::initialise() {
         }
     }
     return true;
+}
+
+void MurBoundary::yieldEdgeTo(const MurBoundary& later) {
+    const std::uint32_t edgeAxis = 3 - normalAxis - later.normalAxis;
+    const std::uint32_t Nv = engine->Nv;
+    for (std::uint32_t io = 0; io < outerCount; ++io) {
+        for (std::uint32_t iq = 0; iq < innerCount; ++iq) {
+            std::uint32_t node[3];
+            node[normalAxis] = boundaryIndex;
+            node[outerAxis] = io;
+            node[innerAxis] = iq;
+            if (node[later.normalAxis] != later.boundaryIndex) continue;
+            const std::uint32_t point =
+                normalAxis == 0 ? io * innerCount + iq : io * 4 * Nv + (iq % Nv) * 4 + iq / Nv;
+            (edgeAxis == outerAxis ? yieldedOuter : yieldedInner).push_back(point);
+        }
+    }
 }
 
 namespace {
@@ -165,6 +191,8 @@ void MurBoundary::accumulate() {
 
 // E_b = -k E_b(old) (left by the E update) + E_n(old) + k E_n(new).
 void MurBoundary::apply() {
+    for (std::uint32_t point : yieldedOuter) savedOuter[point] = 0.0f;
+    for (std::uint32_t point : yieldedInner) savedInner[point] = 0.0f;
     float* e = engine->eField;
     const std::uint32_t columns = normalAxis == 0 ? 1 : engine->Nv;
     const std::uint32_t lanes = normalAxis == 0 ? 1 : 4;

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <vector>
 
 class FdtdEngine;
 
@@ -18,6 +19,11 @@ public:
     // Per-point coefficients and the boundary-plane E coefficients. Runs during the
     // build, before compression. False when memory is short.
     bool initialise();
+    // Leaves the E component along the edge shared with `later` (another
+    // absorbing face) to that face. Adding both faces' corrections there would
+    // count the boundary value twice and hold a static field at the corner that
+    // never decays.
+    void yieldEdgeTo(const MurBoundary& later);
     void saveNeighbour();  // before the E update
     void accumulate();     // after the E update
     void apply();          // after every face has accumulated
@@ -34,4 +40,6 @@ public:
     float* coefficients = nullptr;
     float* savedOuter = nullptr;
     float* savedInner = nullptr;
+    std::vector<std::uint32_t> yieldedOuter;  // points of savedOuter another face handles
+    std::vector<std::uint32_t> yieldedInner;
 };

@@ -5,15 +5,6 @@
 #include "grid/FdtdEngine.hpp"
 #include "input/ParseErrors.hpp"
 
-namespace {
-
-// Bytes per grid block of the largest figure any later step computes in 32-bit
-// arithmetic: the host-mode summary bounds the fields (96), both set indices (8)
-// and, at worst, one keep and one curl set per block (2 * 96).
-constexpr std::uint64_t kWorstBytesPerBlock = 96 + 8 + 2 * 96;
-
-}  // namespace
-
 int FdtdEngine::allocateCoefficients() {
     static const char kAxisName[3] = {'x', 'y', 'z'};
     // The time step needs an interior node on every axis, and cell sizes, the
@@ -35,8 +26,9 @@ int FdtdEngine::allocateCoefficients() {
     const std::uint64_t columns = (static_cast<std::uint64_t>(lineCount[0]) + 3) / 4;
     const std::uint64_t rows = static_cast<std::uint64_t>(lineCount[1]) * lineCount[2];
     const std::uint64_t blocks = columns * rows;  // below 2^62: no 64-bit overflow
-    if (blocks == 0 || blocks > 0xFFFFFFFFull || checkedStorageBytes(blocks, 192) == 0 ||
-        checkedStorageBytes(blocks, kWorstBytesPerBlock) == 0) {
+    // Every later allocation (fields 96 * B, the compressed sets at most 192 * B)
+    // is no larger than the coefficients; only message figures may wrap.
+    if (blocks == 0 || blocks > 0xFFFFFFFFull || checkedStorageBytes(blocks, 192) == 0) {
         std::fprintf(stderr, "ERROR: Grid of %u x %u x %u mesh lines is too large for this simulator.\n",
                      lineCount[0], lineCount[1], lineCount[2]);
         return parse_error::kGridTooLarge;

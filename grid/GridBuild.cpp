@@ -32,6 +32,14 @@ bool FdtdEngine::buildGrid(std::unique_ptr<Excitation> source) {
         boundaries[face] = std::make_unique<MurBoundary>(this, face / 2, face % 2 == 1);
         if (!boundaries[face]->initialise()) return reportOutOfMemory();
     }
+    // The E component along an edge shared by two absorbing faces gets one Mur
+    // update, the later face's, whose coefficient stands there.
+    for (std::uint32_t face = 0; face < 6; ++face) {
+        for (std::uint32_t later = face + 1; later < 6; ++later) {
+            if (boundaries[face] && boundaries[later] && face / 2 != later / 2)
+                boundaries[face]->yieldEdgeTo(*boundaries[later]);
+        }
+    }
 
     excitation = std::move(source);
     std::uint32_t nyquistSteps = 0;

@@ -122,12 +122,12 @@ TEST(EngineLookups, RejectsShortOrUnorderedMesh) {
 TEST(EngineLookups, RejectsGridBeyond32BitSizes) {
     Geometry geometry;
     FdtdEngine engine(geometry, 1);
-    // B = 250 * 1000 * 60 = 15,000,000: the coefficients alone fit 32 bits, but
-    // the summary figure of 296 bytes per block does not.
-    setCounts(engine, 1000, 1000, 60);
+    // B = 300 * 1000 * 80 = 24,000,000: the 192 * B bytes of coefficients exceed 32 bits.
+    // (1000 x 1000 x 60 lines, B = 15,000,000, still fits: every later size is smaller.)
+    setCounts(engine, 1200, 1000, 80);
     testing::internal::CaptureStderr();
     EXPECT_EQ(engine.allocateCoefficients(), parse_error::kGridTooLarge);
     EXPECT_EQ(testing::internal::GetCapturedStderr(),
-              "ERROR: Grid of 1000 x 1000 x 60 mesh lines is too large for this simulator.\n");
+              "ERROR: Grid of 1200 x 1000 x 80 mesh lines is too large for this simulator.\n");
     EXPECT_EQ(engine.caTable, nullptr);
 }
