@@ -198,3 +198,62 @@ TEST(Simulation, MicrostripThroughLineIsMatchedAndPassive) {
         EXPECT_LE(std::norm(s11[i]) + std::norm(s21[i]), 1.02) << i;
     }
 }
+
+namespace {
+
+// A one-cell driven gap in free space (a Hertzian dipole along z) at `offset`
+// metres from the origin on every axis; 41 lines of 3 mm, Huygens box 10 cells in.
+std::string shortDipole(double offset) {
+    std::string text = "Sim 0 1e-5 4 dipole.dat\nFreq 2 2e9 4e9 21\nRadiation 3e9 36 18 10\n"
+                       "Boundary 2 2 2 2 2 2\n";
+    for (char axis : {'x', 'y', 'z'}) {
+        text += std::string(1, axis) + "Mesh ";
+        for (int i = 0; i < 41; ++i) {
+            char value[32];
+            std::snprintf(value, sizeof value, "%.9g", offset + (i - 20) * 0.003);
+            text += (i ? "," : "") + std::string(value);
+        }
+        text += "\n";
+    }
+    char port[160];
+    std::snprintf(port, sizeof port, "Electric 1 2 50 x %.9g,%.9g,%.9g %.9g,%.9g,%.9g\n", offset, offset,
+                  offset, offset, offset, offset + 0.003);
+    return text + port;
+}
+
+}  // namespace
+
+// The textbook short dipole: directivity 1.5 (1.76 dBi), sin^2 of the polar
+// angle, nulls along its axis, and all input power radiated.
+TEST(Simulation, ShortDipoleHasTheTextbookPattern) {
+    auto dir = scratchDir("dipole");
+    writeFile(dir / "dipole.txt", shortDipole(0.0));
+    auto r = runFendrix("dipole.txt", dir);
+    ASSERT_EQ(r.status, 0) << r.err;
+    auto data = parseDataset(readFile(dir / "dipole.dat"));
+    ASSERT_TRUE(data.valid);
+    const double directivity = data.reals["directivity_dBi"].at(0);
+    EXPECT_NEAR(directivity, 10 * std::log10(1.5), 0.3);
+    EXPECT_NEAR(data.reals["efficiency"].at(0), 100.0, 10.0);
+    const auto& pattern = data.reals["radiation"];
+    const auto& elevations = data.reals["elevation"];
+    const std::size_t A = data.reals["azimuth"].size();
+    ASSERT_EQ(A, 37u);
+    ASSERT_EQ(elevations.size(), 19u);
+    const double peak = std::pow(10.0, directivity / 10);
+    for (std::size_t e = 0; e < elevations.size(); ++e) {
+        const double c = std::cos(elevations[e] * 3.141592653589793 / 180);
+        for (std::size_t a = 0; a < A; ++a)
+            EXPECT_NEAR(pattern[e * A + a] / peak, c * c, 0.02) << e << " " << a;
+    }
+
+    // Moved away from the origin (which then lies outside the Huygens box), the
+    // same antenna radiates the same pattern.
+    writeFile(dir / "moved.txt", shortDipole(0.25));
+    r = runFendrix("moved.txt", dir);
+    ASSERT_EQ(r.status, 0) << r.err;
+    auto moved = parseDataset(readFile(dir / "dipole.dat"));
+    ASSERT_TRUE(moved.valid);
+    EXPECT_NEAR(moved.reals["directivity_dBi"].at(0), directivity, 0.01);
+    EXPECT_NEAR(moved.reals["efficiency"].at(0), data.reals["efficiency"].at(0), 0.5);
+}
