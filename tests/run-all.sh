@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Builds fendrix and passes every test: the release suite, the same suite under
 # AddressSanitizer + UndefinedBehaviorSanitizer, the stepping tests under
-# ThreadSanitizer, and the Python tools' tests.
+# ThreadSanitizer, a short fuzzing run of the description parser, and the
+# Python tools' tests.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash .ci/install-deps.sh
@@ -23,7 +24,11 @@ echo "== ThreadSanitizer (stepping)"
 cmake -S . -B build-tsan -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DFENDRIX_TSAN=ON \
       -DFENDRIX_BENCH=OFF >/dev/null
 cmake --build build-tsan -j "$jobs" --target fendrix_tests
-TSAN_OPTIONS=halt_on_error=1 build-tsan/fendrix_tests --gtest_filter='ParallelStepping*:Simulation*'
+TSAN_OPTIONS=halt_on_error=1 build-tsan/fendrix_tests \
+  --gtest_filter='ParallelStepping*:FieldKernels*:FieldEnergy*:Simulation.ResultsAreBitIdentical*'
+
+echo "== Fuzzing the description parser (60 s; tests/fuzz/run-fuzzer.sh runs longer)"
+FUZZ_BUILD=build-fuzz-ci bash tests/fuzz/run-fuzzer.sh 60
 
 if [ -d tools/tests ]; then
   echo "== Python tools"

@@ -6,7 +6,7 @@ set -euo pipefail
 cd "$(dirname "$0")/../.."
 seconds=${1:-60}
 jobs=${2:-1}
-build=build-fuzz
+build=${FUZZ_BUILD:-build-fuzz}
 mkdir -p "$build"
 sources=$(ls driver/*.cpp input/*.cpp geometry/*.cpp grid/*.cpp engine/*.cpp probes/*.cpp results/*.cpp \
           | grep -v driver/main.cpp)
