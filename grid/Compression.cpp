@@ -29,19 +29,32 @@ struct SetKeyLess {
     }
 };
 
+// Numerically equal keys (NaN equals nothing here; the dictionary settles those).
+bool sameSet(const SetKey& left, const SetKey& right) {
+    for (int i = 0; i < 24; ++i)
+        if (!(left[i] == right[i])) return false;
+    return true;
+}
+
 // Replaces each block of (first, second) by the number of its distinct set,
 // moving every first appearance down to its set number in place (the set number
 // never exceeds the block number, so no unread block is overwritten).
 std::uint32_t compressPair(float* first, float* second, std::uint32_t blocks, std::uint32_t* index) {
     std::map<SetKey, std::uint32_t, SetKeyLess> dictionary;
     std::uint32_t sets = 0;
-    SetKey key;
+    SetKey key, previousKey{};
     for (std::uint32_t b = 0; b < blocks; ++b) {
         const float* f = first + 12 * static_cast<std::size_t>(b);
         const float* s = second + 12 * static_cast<std::size_t>(b);
         for (int i = 0; i < 12; ++i) {
             key[2 * i] = f[i];
             key[2 * i + 1] = s[i];
+        }
+        // Neighbouring blocks mostly share their materials and cells: the set
+        // of the previous block is tried before the dictionary.
+        if (b > 0 && sameSet(key, previousKey)) {
+            index[b] = index[b - 1];
+            continue;
         }
         auto [position, inserted] = dictionary.try_emplace(key, sets);
         if (inserted) {
@@ -52,6 +65,7 @@ std::uint32_t compressPair(float* first, float* second, std::uint32_t blocks, st
             ++sets;
         }
         index[b] = 3 * position->second;
+        previousKey = key;
     }
     return sets;
 }

@@ -56,14 +56,6 @@ int FdtdEngine::allocateCoefficients() {
     return 0;
 }
 
-double FdtdEngine::cellSize(int axis, std::uint32_t index, bool dual) const {
-    const double* x = meshLines[axis].data();
-    const std::uint32_t last = lineCount[axis] - 1;
-    if (!dual) return index < last ? x[index + 1] - x[index] : x[index] - x[index - 1];
-    if (index == 0) return x[1] - x[0];
-    if (index < last) return (x[index + 1] - x[index - 1]) * 0.5;
-    return x[index] - x[index - 1];
-}
 
 std::uint32_t FdtdEngine::lineIndex(int axis, double coordinate, bool cellMode) const {
     const double* x = meshLines[axis].data();

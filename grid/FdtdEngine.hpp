@@ -32,7 +32,16 @@ public:
     // Computes Nv, allocates and zeroes the 192*B bytes of coefficients, prints the
     // domain size.
     int allocateCoefficients();  // 0, or the parse error number after its message
-    double cellSize(int axis, std::uint32_t index, bool dual) const;
+    // Primal: length of cell `index` (the last line reuses the last cell).
+    // Dual: length of the dual cell around line `index` (half cells at the ends).
+    double cellSize(int axis, std::uint32_t index, bool dual) const {
+        const double* x = meshLines[axis].data();
+        const std::uint32_t last = lineCount[axis] - 1;
+        if (!dual) return index < last ? x[index + 1] - x[index] : x[index] - x[index - 1];
+        if (index == 0) return x[1] - x[0];
+        if (index < last) return (x[index + 1] - x[index - 1]) * 0.5;
+        return x[index] - x[index - 1];
+    }
     std::uint32_t lineIndex(int axis, double coordinate, bool cellMode) const;
     std::uint32_t cellCount() const { return Nx() * Ny() * Nz(); }
     double fieldTime(bool half) const {
