@@ -3,6 +3,8 @@
 // transform, and the progress output of the analysis.
 #include <gtest/gtest.h>
 
+#include "tests/HandBuiltGrid.hpp"
+
 #include <cmath>
 #include <complex>
 #include <cstring>
@@ -29,10 +31,7 @@ struct HandGrid {
             engine.lineCount[a] = static_cast<std::uint32_t>(lines[a].size());
         }
         engine.Nv = (engine.Nx() + 3) / 4;
-        const std::size_t blocks = engine.blockCount();
-        engine.eField = static_cast<float*>(alignedAllocate(96 * blocks));
-        std::memset(engine.eField, 0, 96 * blocks);
-        engine.hField = engine.eField + 12 * blocks;
+        hand_grid::allocateFields(engine);
     }
     float& e(std::uint32_t x, std::uint32_t y, std::uint32_t z, int c) {
         return engine.eField[engine.fieldIndex(x, y, z, c)];

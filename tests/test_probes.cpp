@@ -2,6 +2,8 @@
 // current loop, and the running spectrum.
 #include <gtest/gtest.h>
 
+#include "tests/HandBuiltGrid.hpp"
+
 #include <cmath>
 #include <complex>
 #include <cstring>
@@ -28,10 +30,7 @@ struct HandGrid {
             for (std::uint32_t i = 0; i < n[a]; ++i) engine.meshLines[a].push_back(i);
         }
         engine.Nv = (nx + 3) / 4;
-        const std::size_t blocks = std::size_t{engine.Nv} * ny * nz;
-        engine.eField = static_cast<float*>(alignedAllocate(96 * blocks));
-        std::memset(engine.eField, 0, 96 * blocks);
-        engine.hField = engine.eField + 12 * blocks;
+        hand_grid::allocateFields(engine);
     }
     float& e(std::uint32_t x, std::uint32_t y, std::uint32_t z, int c) {
         return engine.eField[engine.fieldIndex(x, y, z, c)];

@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include "tests/HandBuiltGrid.hpp"
+
 #include <memory>
 #include <string>
 
@@ -12,11 +14,7 @@ namespace {
 // An engine on a uniform 1 mm mesh of n lines per axis with zeroed storage.
 std::unique_ptr<FdtdEngine> uniformEngine(Geometry& geometry, std::uint32_t n = 5) {
     auto engine = std::make_unique<FdtdEngine>(geometry, 1);
-    for (int axis = 0; axis < 3; ++axis) {
-        engine->lineCount[axis] = n;
-        engine->meshLines[axis].resize(n);
-        for (std::uint32_t i = 0; i < n; ++i) engine->meshLines[axis][i] = i * 1e-3;
-    }
+    hand_grid::setMesh(*engine, n, n, n);
     EXPECT_EQ(engine->allocateCoefficients(), 0);
     return engine;
 }
