@@ -57,6 +57,7 @@ int parseFreqLine(char*& pos, Simulation& sim) {
     if (!text::readRealThen(pos, f1, ' ')) return kFreqBand;
     if (!text::readRealThen(pos, f2, ' ')) return kFreqBand;
     if (!text::readUnsignedThen(pos, count, '\n')) return kFreqPointCount;
+    if (count > kMaxFrequencyPoints) return kFreqTooManyPoints;
 
     sim.results.addFrequencies(f1, f2, static_cast<std::int32_t>(count));
     sim.excitation = std::make_unique<Excitation>(sim.engine.get());
@@ -81,7 +82,8 @@ int parseRadiationLine(char*& pos, Simulation& sim) {
     const auto& frequencies = sim.results.frequencies;
     if (!(frequency > 0.0) || frequencies.empty() || frequency > frequencies.back())
         return kRadiationFrequencyRange;
-    if (azimuths < 2 || elevations < 2) return kRadiationAngleCount;
+    if (azimuths < 2 || elevations < 2 || azimuths > kMaxAngleCount || elevations > kMaxAngleCount)
+        return kRadiationAngleCount;
 
     // Odd counts put one angle exactly at 0 (the broadside direction).
     sim.radiation = std::make_unique<RadiationSetup>(static_cast<float>(frequency), elevations | 1u,

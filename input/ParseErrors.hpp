@@ -27,8 +27,13 @@ inline constexpr int kMesh = -20;               // malformed mesh line, < 3 line
 // Checks this simulator adds to the header and mesh.
 inline constexpr int kGridTooLarge = -21;       // storage sizes beyond unsigned 32-bit arithmetic
 inline constexpr int kSamplesPerNyquistZero = -22;
-inline constexpr int kRadiationAngleCount = -23;  // fewer than 2 azimuths or elevations
+inline constexpr int kRadiationAngleCount = -23;  // azimuths or elevations outside 2..kMaxAngleCount
 inline constexpr int kRadiationFrequencyRange = -24;  // <= 0, above the last frequency, or no frequencies
+inline constexpr int kFreqTooManyPoints = -25;  // more than kMaxFrequencyPoints
+
+// Limits that keep the per-frequency and per-direction arrays of a run bounded.
+inline constexpr unsigned kMaxFrequencyPoints = 100000;
+inline constexpr unsigned kMaxAngleCount = 3601;  // 0.1 degree steps over 360 degrees
 
 // Element sections.
 inline constexpr int kNoKeywordBlank = -101;

@@ -76,7 +76,9 @@ const char* parseErrorMeaning(int error) {
     case kSamplesPerNyquistZero:
         return "Sim line: expected at least 1 sample per Nyquist interval.";
     case kRadiationAngleCount:
-        return "Radiation line: expected at least 2 azimuth points and at least 2 elevation points.";
+        return "Radiation line: expected 2 to 3601 azimuth points and 2 to 3601 elevation points.";
+    case kFreqTooManyPoints:
+        return "Freq line: expected at most 100000 frequency points.";
     case kRadiationFrequencyRange:
         return "Radiation line: expected a far-field frequency above 0 and not above the last frequency of the Freq line.";
     case kNoKeywordBlank:

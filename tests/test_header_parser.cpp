@@ -53,6 +53,10 @@ TEST(HeaderParser, MalformedHeadersGiveTheirNumbers) {
         {sim + freq + "Radiation 2e9 72 36 3", -19},
         {sim + freq + "Radiation 2e9 72 1 3\n" + bnd, -23},
         {sim + freq + "Radiation 2e9 0 36 3\n" + bnd, -23},
+        {sim + freq + "Radiation 2e9 3602 36 3\n" + bnd, -23},
+        {sim + freq + "Radiation 2e9 99999999999999999999 36 3\n" + bnd, -23},
+        {sim + "Freq 2 1e9 3e9 100001\n" + bnd, -25},
+        {sim + "Freq 2 1e9 3e9 4000000000\n" + bnd, -25},
         {sim + freq + "Radiation 0 72 36 3\n" + bnd, -24},
         {sim + freq + "Radiation 3.1e9 72 36 3\n" + bnd, -24},
         {sim + "Freq 2 1e9 3e9 0\nRadiation 2e9 72 36 3\n" + bnd, -24},
@@ -131,6 +135,6 @@ TEST(HeaderParser, FailureRecordsTheLineAndAMeaning) {
 
     const std::string fallback = parseErrorMeaning(12345);
     for (int error : {-1, -2, -3, -4, -5, -6, -7, -8, -9, -10, -12, -13, -14, -15, -16, -17, -18, -19,
-                      -20, -21, -22, -23, -24, -101, -102, -103, -104, -105, -106})
+                      -20, -21, -22, -23, -24, -25, -101, -102, -103, -104, -105, -106})
         EXPECT_NE(parseErrorMeaning(error), fallback) << error;
 }
