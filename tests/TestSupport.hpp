@@ -39,10 +39,13 @@ inline std::string readFile(const std::filesystem::path& path) {
 }
 
 // Runs `fendrix ARGS` in `dir`; stdout and stderr are captured separately.
-inline ProcessResult runFendrix(const std::string& args, const std::filesystem::path& dir) {
+// `limits` is shell text run first, in the same shell (for instance a ulimit).
+inline ProcessResult runFendrix(const std::string& args, const std::filesystem::path& dir,
+                                const std::string& limits = "") {
     auto outPath = dir / "stdout.txt";
     auto errPath = dir / "stderr.txt";
-    std::string command = "cd '" + dir.string() + "' && " FENDRIX_BINARY " " + args + " >'" +
+    std::string command = "cd '" + dir.string() + "' && " + limits + (limits.empty() ? "" : " && ") +
+                          FENDRIX_BINARY " " + args + " >'" +
                           outPath.string() + "' 2>'" + errPath.string() + "' </dev/null";
     int raw = std::system(command.c_str());
     ProcessResult result;

@@ -120,6 +120,25 @@ TEST(Simulation, UnstableRunStopsWithErrorAndKeepsOldResults) {
     EXPECT_EQ(readFile(dir / "out.dat"), "previous results");
 }
 
+// Under an address-space limit of 300 MB, a grid whose coefficients alone need
+// about 1.3 GB (and 1.9 GB for the whole run) ends with the memory message and a non-zero status, not a crash.
+TEST(Simulation, GridBeyondMemoryEndsWithTheMemoryMessage) {
+#ifdef FENDRIX_SANITIZED
+    GTEST_SKIP() << "sanitizer runtimes cannot start under an address-space limit";
+#endif
+    auto dir = scratchDir("memory");
+    std::string text = "Sim 0 1e-3 4 out.dat\nFreq 2 1e9 5e9 5\nBoundary 2 2 2 2 2 2\n" +
+                       uniformMesh('x', 300, 0.001) + uniformMesh('y', 300, 0.001) +
+                       uniformMesh('z', 300, 0.001);
+    writeFile(dir / "huge.txt", text);
+    auto r = runFendrix("huge.txt -v0", dir, "ulimit -v 300000");
+    EXPECT_EQ(r.status, exitCode(-20));
+    EXPECT_NE(r.out.find("Domain size: 300 x 300 x 300 cells, 1853 MBytes"), std::string::npos) << r.out;
+    EXPECT_NE(r.err.find("ERROR: Not enough memory available.\nERROR: Input file corrupt (-20).\n"),
+              std::string::npos)
+        << r.err;
+}
+
 TEST(Simulation, WithoutPortsNothingIsExcitedAndNothingSaved) {
     auto dir = scratchDir("noport");
     std::string text = smallBox("0 1e-3 4");
