@@ -70,7 +70,7 @@ const char* parseErrorMeaning(int error) {
         return "Radiation line: expected the margin in cells (an unsigned integer) followed directly by a line feed.";
     case kMesh:
         return "Mesh lines: expected three lines of one character, \"Mesh \" and comma-separated coordinates, "
-               "at least 3 strictly ascending values per axis.";
+               "at least 3 strictly ascending values per axis, and a grid that fits memory.";
     case kGridTooLarge:
         return "Mesh lines: expected a grid small enough for its storage to be addressed.";
     case kSamplesPerNyquistZero:
