@@ -51,6 +51,21 @@ inline void magneticCell(float* h, Vec4 ex, Vec4 ey, Vec4 ez, const float* eFwdY
     (Vec4::load(da + 8) * Vec4::load(h + 8) - Vec4::load(db + 8) * curlZ).store(h + 8);
 }
 
+// The z-planes of one thread: a contiguous slab, the first Nz mod T threads
+// taking one plane more. A thread writes its planes in one phase and mostly
+// reads them back itself in the next, so only the two planes at each slab
+// border travel between cores (interleaved planes would move every plane).
+struct PlaneRange {
+    std::size_t begin, end;
+};
+
+inline PlaneRange threadPlanes(int thread, std::size_t threads, std::size_t nz) {
+    const std::size_t t = static_cast<std::size_t>(thread);
+    const std::size_t base = nz / threads, extra = nz % threads;
+    const std::size_t begin = t * base + (t < extra ? t : extra);
+    return {begin, begin + base + (t < extra ? 1 : 0)};
+}
+
 }  // namespace
 
 void FdtdEngine::updateE(int thread) {
@@ -64,8 +79,8 @@ void FdtdEngine::updateE(int thread) {
     const float* const CA = caTable;
     const float* const CB = cbTable;
 
-    // Interleaved planes: thread t takes t, t + T, ...
-    for (std::size_t k = static_cast<std::size_t>(thread); k < nz; k += threads) {
+    const PlaneRange planes = threadPlanes(thread, threads, nz);
+    for (std::size_t k = planes.begin; k < planes.end; ++k) {
         for (std::size_t j = 0; j < ny; ++j) {
             const std::size_t block = (k * ny + j) * nv;
             float* e = E + 12 * block;
@@ -114,7 +129,8 @@ void FdtdEngine::updateH(int thread) {
 
     // The last plane and the last row of each plane lie outside the mesh and
     // are never updated, so every forward neighbour along y and z exists.
-    for (std::size_t k = static_cast<std::size_t>(thread); k + 1 < nz; k += threads) {
+    const PlaneRange planes = threadPlanes(thread, threads, nz);
+    for (std::size_t k = planes.begin; k < planes.end && k + 1 < nz; ++k) {
         for (std::size_t j = 0; j + 1 < ny; ++j) {
             const std::size_t block = (k * ny + j) * nv;
             const float* e = E + 12 * block;

@@ -1,5 +1,5 @@
 // Time stepping on several threads. The calling thread is thread 0; for each
-// chunk it starts threadCount - 1 workers, and all of them update interleaved
+// chunk it starts threadCount - 1 workers, and all of them update their own slab of
 // z-planes of E, meet, wait while the calling thread does the boundary and
 // source work, update H, and meet again. The meeting is a spin barrier on one
 // phase word and one done flag per worker: release stores publish the field
