@@ -51,26 +51,32 @@ inline void magneticCell(float* h, Vec4 ex, Vec4 ey, Vec4 ez, const float* eFwdY
     (Vec4::load(da + 8) * Vec4::load(h + 8) - Vec4::load(db + 8) * curlZ).store(h + 8);
 }
 
+}  // namespace
+
 // The z-planes of one thread: a contiguous slab, the first Nz mod T threads
 // taking one plane more. A thread writes its planes in one phase and mostly
 // reads them back itself in the next, so only the two planes at each slab
 // border travel between cores (interleaved planes would move every plane).
-struct PlaneRange {
-    std::size_t begin, end;
-};
-
-inline PlaneRange threadPlanes(int thread, std::size_t threads, std::size_t nz) {
+FdtdEngine::PlaneRange FdtdEngine::threadPlanes(int thread) const {
     const std::size_t t = static_cast<std::size_t>(thread);
+    const std::size_t threads = static_cast<std::size_t>(threadCount), nz = Nz();
     const std::size_t base = nz / threads, extra = nz % threads;
     const std::size_t begin = t * base + (t < extra ? t : extra);
     return {begin, begin + base + (t < extra ? 1 : 0)};
 }
 
-}  // namespace
-
 void FdtdEngine::updateE(int thread) {
-    const std::size_t nv = Nv, ny = Ny(), nz = Nz();
-    const std::size_t threads = static_cast<std::size_t>(threadCount);
+    const PlaneRange planes = threadPlanes(thread);
+    updateEPlanes(planes.begin, planes.end);
+}
+
+void FdtdEngine::updateH(int thread) {
+    const PlaneRange planes = threadPlanes(thread);
+    updateHPlanes(planes.begin, planes.end);
+}
+
+void FdtdEngine::updateEPlanes(std::size_t kBegin, std::size_t kEnd) {
+    const std::size_t nv = Nv, ny = Ny();
     if (nv == 0) return;
     const std::size_t rowFloats = 12 * nv;
     const std::size_t planeFloats = rowFloats * ny;
@@ -79,8 +85,7 @@ void FdtdEngine::updateE(int thread) {
     const float* const CA = caTable;
     const float* const CB = cbTable;
 
-    const PlaneRange planes = threadPlanes(thread, threads, nz);
-    for (std::size_t k = planes.begin; k < planes.end; ++k) {
+    for (std::size_t k = kBegin; k < kEnd; ++k) {
         for (std::size_t j = 0; j < ny; ++j) {
             const std::size_t block = (k * ny + j) * nv;
             float* e = E + 12 * block;
@@ -116,9 +121,8 @@ void FdtdEngine::updateE(int thread) {
     }
 }
 
-void FdtdEngine::updateH(int thread) {
+void FdtdEngine::updateHPlanes(std::size_t kBegin, std::size_t kEnd) {
     const std::size_t nv = Nv, ny = Ny(), nz = Nz();
-    const std::size_t threads = static_cast<std::size_t>(threadCount);
     if (nv == 0) return;
     const std::size_t rowFloats = 12 * nv;
     const std::size_t planeFloats = rowFloats * ny;
@@ -129,8 +133,7 @@ void FdtdEngine::updateH(int thread) {
 
     // The last plane and the last row of each plane lie outside the mesh and
     // are never updated, so every forward neighbour along y and z exists.
-    const PlaneRange planes = threadPlanes(thread, threads, nz);
-    for (std::size_t k = planes.begin; k < planes.end && k + 1 < nz; ++k) {
+    for (std::size_t k = kBegin; k < kEnd && k + 1 < nz; ++k) {
         for (std::size_t j = 0; j + 1 < ny; ++j) {
             const std::size_t block = (k * ny + j) * nv;
             const float* e = E + 12 * block;

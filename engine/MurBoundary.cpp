@@ -1,5 +1,6 @@
 #include "engine/MurBoundary.hpp"
 
+#include <algorithm>
 #include <cmath>
 #include <vector>
 
@@ -121,89 +122,127 @@ void MurBoundary::yieldEdgeTo(const MurBoundary& later) {
             (edgeAxis == outerAxis ? yieldedOuter : yieldedInner).push_back(point);
         }
     }
+    // Ascending, so that a pass over some planes finds its points by bisection.
+    std::sort(yieldedOuter.begin(), yieldedOuter.end());
+    std::sort(yieldedInner.begin(), yieldedInner.end());
 }
 
 namespace {
 
-// One row of face points: its first position in the saved arrays and the float
-// offsets of the outer and inner E component of its first point at `line`
-// along the normal.
-struct FaceRow {
-    std::uint32_t saved, outer, inner;
+// The face points come in rows: on x faces a row is one point (one lane of
+// one grid row, rows ordered z outer, y inner); on y and z faces it is a whole
+// grid row of Nv vectors. Row r of the face at `line` along the normal has its
+// points at saved[r * savedStride + ...] and its outer and inner E components
+// at eField[outer + r * fieldStride + ...].
+struct FaceRows {
+    std::size_t savedStride, fieldStride, outer, inner;
+    std::uint32_t columns, lanes;
 };
 
-// On x faces a row is one point (one lane of one grid row, rows ordered z
-// outer, y inner); on y and z faces it is a whole grid row of Nv vectors.
-FaceRow faceRow(const MurBoundary& face, std::uint32_t row, std::uint32_t line) {
+FaceRows faceRows(const MurBoundary& face, std::uint32_t line) {
     const FdtdEngine& grid = *face.engine;
     const int o = static_cast<int>(face.outerAxis);
     const int q = static_cast<int>(face.innerAxis);
-    if (face.normalAxis == 0) {
-        const std::uint32_t y = row % grid.Ny();
-        const std::uint32_t z = row / grid.Ny();
-        return {row, grid.fieldIndex(line, y, z, o), grid.fieldIndex(line, y, z, q)};
-    }
-    const std::uint32_t y = face.normalAxis == 1 ? line : row;
-    const std::uint32_t z = face.normalAxis == 1 ? row : line;
-    return {row * 4 * grid.Nv, grid.fieldIndex(0, y, z, o), grid.fieldIndex(0, y, z, q)};
+    const std::size_t row = 12 * std::size_t(grid.Nv);
+    const std::size_t plane = row * grid.Ny();
+    if (face.normalAxis == 0)
+        return {1, row, grid.fieldIndex(line, 0, 0, o), grid.fieldIndex(line, 0, 0, q), 1, 1};
+    const std::uint32_t y = face.normalAxis == 1 ? line : 0;
+    const std::uint32_t z = face.normalAxis == 1 ? 0 : line;
+    return {4 * std::size_t(grid.Nv), face.normalAxis == 1 ? plane : row,
+            grid.fieldIndex(0, y, z, o), grid.fieldIndex(0, y, z, q), grid.Nv, 4};
 }
 
-std::uint32_t faceRowCount(const MurBoundary& face) {
-    return face.normalAxis == 0 ? face.innerCount * face.outerCount : face.outerCount;
+// The rows of the face that lie in z-planes kBegin .. kEnd - 1 when the face
+// works on `line` along its normal.
+struct RowRange {
+    std::size_t begin, end;
+};
+
+RowRange rowsInPlanes(const MurBoundary& face, std::uint32_t line, std::size_t kBegin,
+                      std::size_t kEnd) {
+    switch (face.normalAxis) {
+        case 0: {
+            const std::size_t ny = face.engine->Ny();
+            return {kBegin * ny, kEnd * ny};
+        }
+        case 1:
+            return {kBegin, kEnd};
+        default:
+            // A z face lies in one plane: all of its rows or none.
+            if (line >= kBegin && line < kEnd) return {0, face.outerCount};
+            return {0, 0};
+    }
 }
 
 }  // namespace
 
 // saved = E at the neighbour line, before the E update overwrites it.
-void MurBoundary::saveNeighbour() {
+void MurBoundary::saveNeighbour(std::size_t kBegin, std::size_t kEnd) {
     const float* e = engine->eField;
-    const std::uint32_t columns = normalAxis == 0 ? 1 : engine->Nv;
-    const std::uint32_t lanes = normalAxis == 0 ? 1 : 4;
-    const std::uint32_t rows = faceRowCount(*this);
-    for (std::uint32_t r = 0; r < rows; ++r) {
-        const FaceRow row = faceRow(*this, r, neighbourIndex);
-        for (std::uint32_t u = 0; u < columns; ++u) {
-            for (std::uint32_t L = 0; L < lanes; ++L) {
-                savedOuter[row.saved + 4 * u + L] = e[row.outer + 12 * u + L];
-                savedInner[row.saved + 4 * u + L] = e[row.inner + 12 * u + L];
+    const FaceRows f = faceRows(*this, neighbourIndex);
+    const RowRange rows = rowsInPlanes(*this, neighbourIndex, kBegin, kEnd);
+    for (std::size_t r = rows.begin; r < rows.end; ++r) {
+        float* outer = savedOuter + r * f.savedStride;
+        float* inner = savedInner + r * f.savedStride;
+        const float* eOuter = e + f.outer + r * f.fieldStride;
+        const float* eInner = e + f.inner + r * f.fieldStride;
+        for (std::uint32_t u = 0; u < f.columns; ++u) {
+            for (std::uint32_t L = 0; L < f.lanes; ++L) {
+                outer[4 * u + L] = eOuter[12 * u + L];
+                inner[4 * u + L] = eInner[12 * u + L];
             }
         }
     }
 }
 
 // saved += k * E at the neighbour line, after the E update.
-void MurBoundary::accumulate() {
+void MurBoundary::accumulate(std::size_t kBegin, std::size_t kEnd) {
     const float* e = engine->eField;
-    const std::uint32_t columns = normalAxis == 0 ? 1 : engine->Nv;
-    const std::uint32_t lanes = normalAxis == 0 ? 1 : 4;
-    const std::uint32_t rows = faceRowCount(*this);
-    for (std::uint32_t r = 0; r < rows; ++r) {
-        const FaceRow row = faceRow(*this, r, neighbourIndex);
-        for (std::uint32_t u = 0; u < columns; ++u) {
-            for (std::uint32_t L = 0; L < lanes; ++L) {
-                const float k = coefficients[row.saved + 4 * u + L];
-                savedOuter[row.saved + 4 * u + L] += k * e[row.outer + 12 * u + L];
-                savedInner[row.saved + 4 * u + L] += k * e[row.inner + 12 * u + L];
+    const FaceRows f = faceRows(*this, neighbourIndex);
+    const RowRange rows = rowsInPlanes(*this, neighbourIndex, kBegin, kEnd);
+    for (std::size_t r = rows.begin; r < rows.end; ++r) {
+        const float* k = coefficients + r * f.savedStride;
+        float* outer = savedOuter + r * f.savedStride;
+        float* inner = savedInner + r * f.savedStride;
+        const float* eOuter = e + f.outer + r * f.fieldStride;
+        const float* eInner = e + f.inner + r * f.fieldStride;
+        for (std::uint32_t u = 0; u < f.columns; ++u) {
+            for (std::uint32_t L = 0; L < f.lanes; ++L) {
+                outer[4 * u + L] += k[4 * u + L] * eOuter[12 * u + L];
+                inner[4 * u + L] += k[4 * u + L] * eInner[12 * u + L];
             }
         }
     }
 }
 
 // E_b = -k E_b(old) (left by the E update) + E_n(old) + k E_n(new).
-void MurBoundary::apply() {
-    for (std::uint32_t point : yieldedOuter) savedOuter[point] = 0.0f;
-    for (std::uint32_t point : yieldedInner) savedInner[point] = 0.0f;
+void MurBoundary::apply(std::size_t kBegin, std::size_t kEnd) {
+    const FaceRows f = faceRows(*this, boundaryIndex);
+    const RowRange rows = rowsInPlanes(*this, boundaryIndex, kBegin, kEnd);
+    if (rows.begin >= rows.end) return;
+    // Points on an edge left to another face add nothing here.
+    const std::size_t savedBegin = rows.begin * f.savedStride, savedEnd = rows.end * f.savedStride;
+    for (const auto* yielded : {&yieldedOuter, &yieldedInner}) {
+        float* saved = yielded == &yieldedOuter ? savedOuter : savedInner;
+        auto point = std::lower_bound(yielded->begin(), yielded->end(), savedBegin);
+        for (; point != yielded->end() && *point < savedEnd; ++point) saved[*point] = 0.0f;
+    }
     float* e = engine->eField;
-    const std::uint32_t columns = normalAxis == 0 ? 1 : engine->Nv;
-    const std::uint32_t lanes = normalAxis == 0 ? 1 : 4;
-    const std::uint32_t rows = faceRowCount(*this);
-    for (std::uint32_t r = 0; r < rows; ++r) {
-        const FaceRow row = faceRow(*this, r, boundaryIndex);
-        for (std::uint32_t u = 0; u < columns; ++u) {
-            for (std::uint32_t L = 0; L < lanes; ++L) {
-                e[row.outer + 12 * u + L] += savedOuter[row.saved + 4 * u + L];
-                e[row.inner + 12 * u + L] += savedInner[row.saved + 4 * u + L];
+    for (std::size_t r = rows.begin; r < rows.end; ++r) {
+        const float* outer = savedOuter + r * f.savedStride;
+        const float* inner = savedInner + r * f.savedStride;
+        float* eOuter = e + f.outer + r * f.fieldStride;
+        float* eInner = e + f.inner + r * f.fieldStride;
+        for (std::uint32_t u = 0; u < f.columns; ++u) {
+            for (std::uint32_t L = 0; L < f.lanes; ++L) {
+                eOuter[12 * u + L] += outer[4 * u + L];
+                eInner[12 * u + L] += inner[4 * u + L];
             }
         }
     }
 }
+
+void MurBoundary::saveNeighbour() { saveNeighbour(0, engine->Nz()); }
+void MurBoundary::accumulate() { accumulate(0, engine->Nz()); }
+void MurBoundary::apply() { apply(0, engine->Nz()); }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <vector>
 
@@ -27,6 +28,12 @@ public:
     void saveNeighbour();  // before the E update
     void accumulate();     // after the E update
     void apply();          // after every face has accumulated
+    // The same passes restricted to the face points in z-planes kBegin ..
+    // kEnd - 1, so that each stepping thread can do the points of its own
+    // planes while they are in its cache. A z face lies in one plane.
+    void saveNeighbour(std::size_t kBegin, std::size_t kEnd);
+    void accumulate(std::size_t kBegin, std::size_t kEnd);
+    void apply(std::size_t kBegin, std::size_t kEnd);
 
     FdtdEngine* engine;
     std::uint32_t normalAxis;   // a

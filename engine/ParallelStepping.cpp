@@ -47,7 +47,7 @@ int stepWorkerMain(StepWorker* worker) {
         }
         const std::uint32_t phase = stepPhase.load(std::memory_order_acquire);
         if (phase == 0) return 0;
-        engine->updateE(thread);
+        engine->electricHalfStep(thread);
         worker->done.store(1, std::memory_order_release);
         while (stepPhase.load(std::memory_order_relaxed) != 2) {
         }
@@ -104,21 +104,16 @@ void FdtdEngine::runSteps(std::uint32_t steps) {
     }
 
     for (std::uint32_t n = 0; n < steps; ++n) {
-        // Mur faces keep the E of their neighbour line from before the update.
-        for (auto& boundary : boundaries)
-            if (boundary) boundary->saveNeighbour();
-
         stepPhase.store(1, std::memory_order_release);
-        updateE(0);
-        for (int i = 0; i < orphanCount; ++i) updateE(orphans[i]);
+        electricHalfStep(0);
+        for (int i = 0; i < orphanCount; ++i) electricHalfStep(orphans[i]);
         waitForWorkers(table, workerSlots, 1);
 
-        // Every face accumulates before any applies: where two faces meet, both
-        // must read the freshly updated neighbours.
+        // A z face's boundary plane holds points of the x and y faces' neighbour
+        // lines, which every thread has accumulated by now; it is applied last,
+        // as in face order, and the source comes after every face.
         for (auto& boundary : boundaries)
-            if (boundary) boundary->accumulate();
-        for (auto& boundary : boundaries)
-            if (boundary) boundary->apply();
+            if (boundary && boundary->normalAxis == 2) boundary->apply();
         if (excitation) excitation->inject();
 
         stepPhase.store(2, std::memory_order_release);
@@ -134,6 +129,25 @@ void FdtdEngine::runSteps(std::uint32_t steps) {
         if (table[w].started) pthread_join(table[w].handle, nullptr);
 
     sampleProbes();
+}
+
+// Per plane: the absorbing faces keep E of their neighbour line from before
+// the update, the kernel updates the plane, every face adds k * E(new) of its
+// neighbour line, and the x and y faces write their boundary line. All faces
+// accumulate before any applies, because where two faces meet one reads what
+// the other writes. The points of a plane never depend on another plane, so
+// no thread waits for another here.
+void FdtdEngine::electricHalfStep(int thread) {
+    const PlaneRange planes = threadPlanes(thread);
+    for (std::size_t k = planes.begin; k < planes.end; ++k) {
+        for (auto& boundary : boundaries)
+            if (boundary) boundary->saveNeighbour(k, k + 1);
+        updateEPlanes(k, k + 1);
+        for (auto& boundary : boundaries)
+            if (boundary) boundary->accumulate(k, k + 1);
+        for (auto& boundary : boundaries)
+            if (boundary && boundary->normalAxis != 2) boundary->apply(k, k + 1);
+    }
 }
 
 void FdtdEngine::sampleProbes() {

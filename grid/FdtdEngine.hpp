@@ -1,6 +1,7 @@
 #pragma once
 
 #include <array>
+#include <cstddef>
 #include <cstdint>
 #include <memory>
 #include <vector>
@@ -78,6 +79,18 @@ public:
     // --- stepping (engine/) ---
     void updateE(int thread);
     void updateH(int thread);
+    // The same half steps over planes kBegin .. kEnd - 1.
+    void updateEPlanes(std::size_t kBegin, std::size_t kEnd);
+    void updateHPlanes(std::size_t kBegin, std::size_t kEnd);
+    // The z-planes of one stepping thread: a contiguous slab.
+    struct PlaneRange {
+        std::size_t begin, end;
+    };
+    PlaneRange threadPlanes(int thread) const;
+    // One thread's share of the E half step: the kernel plane by plane, each
+    // plane with its points of the x and y absorbing faces (and of a z face's
+    // neighbour line) while the plane is still in cache.
+    void electricHalfStep(int thread);
     void runSteps(std::uint32_t steps);
     double fieldEnergy() const;
     void sampleProbes();
