@@ -136,3 +136,29 @@ void Excitation::inject() {
     float* const e = engine->eField;
     for (std::uint32_t i = 0; i < edgeCount; ++i) e[edgeOffsets[i]] += edgeWeights[i] * s;
 }
+
+void Excitation::indexByPlane(std::size_t planeFloats, std::size_t planes) {
+    // Counting sort by plane: stable, so the edges of a plane keep their order.
+    planeEdgeStart.assign(planes + 1, 0);
+    for (std::uint32_t i = 0; i < edgeCount; ++i) {
+        const std::size_t k = std::min<std::size_t>(edgeOffsets[i] / planeFloats, planes - 1);
+        ++planeEdgeStart[k + 1];
+    }
+    for (std::size_t k = 0; k < planes; ++k) planeEdgeStart[k + 1] += planeEdgeStart[k];
+    std::vector<std::uint32_t> next(planeEdgeStart.begin(), planeEdgeStart.end() - 1);
+    edgesByPlane.assign(edgeCount, 0);
+    for (std::uint32_t i = 0; i < edgeCount; ++i) {
+        const std::size_t k = std::min<std::size_t>(edgeOffsets[i] / planeFloats, planes - 1);
+        edgesByPlane[next[k]++] = i;
+    }
+}
+
+void Excitation::injectPlanes(std::size_t kBegin, std::size_t kEnd, std::uint32_t step) {
+    if (step >= excitationLength || step >= samples.size()) return;
+    const float s = samples[step];
+    float* const e = engine->eField;
+    for (std::uint32_t j = planeEdgeStart[kBegin]; j < planeEdgeStart[kEnd]; ++j) {
+        const std::uint32_t i = edgesByPlane[j];
+        e[edgeOffsets[i]] += edgeWeights[i] * s;
+    }
+}

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <vector>
 
@@ -17,6 +18,11 @@ public:
     void prepare(double dt);
     // Adds sample stepCount to the excited edges while the pulse lasts.
     void inject();
+    // Groups the edges by z-plane (planes of `planeFloats` floats), keeping
+    // their order within a plane; run before injectPlanes.
+    void indexByPlane(std::size_t planeFloats, std::size_t planes);
+    // Adds sample `step` to the excited edges in planes kBegin .. kEnd - 1.
+    void injectPlanes(std::size_t kBegin, std::size_t kEnd, std::uint32_t step);
 
     std::vector<float> samples;
     double maxFrequency = 0.0;
@@ -30,4 +36,6 @@ public:
     std::vector<float> edgeWeights;
     std::uint32_t edgeCount = 0;
     std::vector<std::uint32_t> edgeOffsets;
+    std::vector<std::uint32_t> edgesByPlane;     // edge numbers, plane by plane
+    std::vector<std::uint32_t> planeEdgeStart;  // plane k: edgesByPlane[start[k] .. start[k+1])
 };

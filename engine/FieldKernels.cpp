@@ -53,18 +53,6 @@ inline void magneticCell(float* h, Vec4 ex, Vec4 ey, Vec4 ez, const float* eFwdY
 
 }  // namespace
 
-// The z-planes of one thread: a contiguous slab, the first Nz mod T threads
-// taking one plane more. A thread writes its planes in one phase and mostly
-// reads them back itself in the next, so only the two planes at each slab
-// border travel between cores (interleaved planes would move every plane).
-FdtdEngine::PlaneRange FdtdEngine::threadPlanes(int thread) const {
-    const std::size_t t = static_cast<std::size_t>(thread);
-    const std::size_t threads = static_cast<std::size_t>(threadCount), nz = Nz();
-    const std::size_t base = nz / threads, extra = nz % threads;
-    const std::size_t begin = t * base + (t < extra ? t : extra);
-    return {begin, begin + base + (t < extra ? 1 : 0)};
-}
-
 void FdtdEngine::updateE(int thread) {
     const PlaneRange planes = threadPlanes(thread);
     updateEPlanes(planes.begin, planes.end);

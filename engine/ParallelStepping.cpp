@@ -1,17 +1,27 @@
-// Time stepping on several threads. The calling thread is thread 0; for each
-// chunk it starts threadCount - 1 workers, and all of them update their own slab of
-// z-planes of E, meet, wait while the calling thread does the boundary and
-// source work, update H, and meet again. The meeting is a spin barrier on one
-// phase word and one done flag per worker: release stores publish the field
-// writes made before them, acquire loads on the other side see them. Nothing
-// else is shared, so no locks are needed.
+// Time stepping on several threads, as a pipeline along z.
 //
-// The spinning itself uses relaxed loads; once the awaited value shows up, one
-// acquire load of the same word (which cannot have moved on: the other side
-// waits for us before it writes again) makes the other thread's writes
-// visible. Spinning on acquire loads would be as correct, but under a race
-// detector every acquire load is a synchronisation event, and a dozen threads
-// doing nothing else can starve the one thread that has to store.
+// Each thread owns a contiguous slab of z-planes and sweeps it once per time
+// step: the E update of plane k (with the absorbing-face work and the source
+// of that plane) is followed at once by the H update of plane k - 1, which
+// needs E of planes k - 1 and k and nothing else. E and H of a plane are
+// therefore streamed from memory once per step instead of twice, and nothing
+// has to wait for the whole grid to finish a half step.
+//
+// Only the planes at a slab border involve two threads:
+//   - the first E plane of a slab reads H of the plane below, which the
+//     thread below writes last in its sweep; so a thread starts step n only
+//     once the thread below has finished step n - 1 ("lastPlaneSteps");
+//   - the last H plane of a slab reads E of the first plane of the slab above;
+//     so a thread finishes step n only once the thread above has updated that
+//     plane for step n ("firstPlaneSteps"). Waiting for that plane also
+//     keeps the thread from overwriting H that the thread above still reads.
+// The counters are written by one thread each, with release stores, and read
+// by its neighbour with acquire loads: busy waiting, no locks. Every cell gets
+// the same arithmetic whichever thread does it, so the fields do not depend on
+// the number of threads.
+//
+// Each slab has at least two planes, so that a z face's boundary plane and
+// neighbour plane (0 and 1, or the last two) are always swept by one thread.
 
 #include <pthread.h>
 
@@ -21,40 +31,73 @@
 
 #include "grid/FdtdEngine.hpp"
 
-// Phase of the current time step, written only by the calling thread:
-// 4 idle (workers wait), 1 update E, 2 update H, 0 workers return.
+// Start and end of a chunk, written only by the calling thread: 4 idle
+// (workers wait for their slab), 1 step, 0 leave without stepping.
 // Process-wide, so only one engine steps at a time.
 alignas(64) std::atomic<std::uint32_t> stepPhase{0};
 
-// One worker of a chunk. The done flag (0 at start, 1 after the worker's E
-// update, 2 after its H update) sits on a cache line of its own, so the
-// calling thread polling it never fights over a line that another worker
-// writes.
+// One stepping thread of a chunk (record 0 is the calling thread). Each
+// progress counter sits on a cache line of its own, so the neighbour polling
+// it never fights over a line that this thread writes for other reasons.
 struct alignas(64) StepWorker {
     FdtdEngine* engine = nullptr;
-    int threadIndex = 0;
-    alignas(64) std::atomic<std::uint32_t> done{0};
-    pthread_t handle{};
+    std::size_t firstPlane = 0, endPlane = 0;  // the slab
+    std::uint32_t steps = 0;                   // steps of this chunk
+    std::uint32_t firstStep = 0;               // stepCount at its start
+    StepWorker* below = nullptr;               // owner of the slab below, if any
+    StepWorker* above = nullptr;               // owner of the slab above, if any
+    // Steps of this chunk whose first E plane of the slab is final.
+    alignas(64) std::atomic<std::uint32_t> firstPlaneSteps{0};
+    // Steps of this chunk whose last H plane of the slab is done.
+    alignas(64) std::atomic<std::uint32_t> lastPlaneSteps{0};
+    alignas(64) pthread_t handle{};
     bool started = false;
 };
 
-int stepWorkerMain(StepWorker* worker) {
-    FdtdEngine* const engine = worker->engine;
-    const int thread = worker->threadIndex;
-    for (;;) {
-        // Busy wait for the next E phase (or the end of the chunk).
-        while (stepPhase.load(std::memory_order_relaxed) > 1) {
-        }
-        const std::uint32_t phase = stepPhase.load(std::memory_order_acquire);
-        if (phase == 0) return 0;
-        engine->electricHalfStep(thread);
-        worker->done.store(1, std::memory_order_release);
-        while (stepPhase.load(std::memory_order_relaxed) != 2) {
-        }
-        (void)stepPhase.load(std::memory_order_acquire);
-        engine->updateH(thread);
-        worker->done.store(2, std::memory_order_release);
+namespace {
+
+// Spins until `counter` has reached `value`. The spinning uses relaxed loads;
+// once the value shows up, one acquire load of the same word (which only ever
+// grows) makes the other thread's field writes visible. Spinning on acquire
+// loads would be as correct, but under a race detector every acquire load is
+// a synchronisation event and starves the thread that has to store.
+void waitFor(const std::atomic<std::uint32_t>& counter, std::uint32_t value) {
+    while (counter.load(std::memory_order_relaxed) < value) {
     }
+    (void)counter.load(std::memory_order_acquire);
+}
+
+// The sweep of one slab over all steps of the chunk.
+void stepSlab(StepWorker& self) {
+    FdtdEngine& engine = *self.engine;
+    const std::size_t b = self.firstPlane, e = self.endPlane;
+    for (std::uint32_t n = 0; n < self.steps; ++n) {
+        const std::uint32_t step = self.firstStep + n;
+        // H of the plane below our first plane must be that of step n - 1.
+        if (self.below) waitFor(self.below->lastPlaneSteps, n);
+        for (std::size_t k = b; k < e; ++k) {
+            engine.electricPlane(k, step);
+            if (k == b) {
+                self.firstPlaneSteps.store(n + 1, std::memory_order_release);
+            } else {
+                engine.updateHPlanes(k - 1, k);
+            }
+        }
+        // The last H plane reads E of the first plane above, of this step.
+        if (self.above) waitFor(self.above->firstPlaneSteps, n + 1);
+        engine.updateHPlanes(e - 1, e);
+        self.lastPlaneSteps.store(n + 1, std::memory_order_release);
+    }
+}
+
+}  // namespace
+
+int stepWorkerMain(StepWorker* worker) {
+    // Busy wait until the calling thread has handed out the slabs.
+    while (stepPhase.load(std::memory_order_relaxed) == 4) {
+    }
+    if (stepPhase.load(std::memory_order_acquire) == 1) stepSlab(*worker);
+    return 0;
 }
 
 namespace {
@@ -64,90 +107,87 @@ void* workerThreadEntry(void* record) {
     return nullptr;
 }
 
-constexpr int kMaxWorkers = 15;
-
-// Spins until every started worker has reported `value`, last worker first.
-void waitForWorkers(StepWorker* table, int workerSlots, std::uint32_t value) {
-    for (int w = workerSlots - 1; w >= 0; --w) {
-        if (!table[w].started) continue;
-        while (table[w].done.load(std::memory_order_relaxed) != value) {
-        }
-        (void)table[w].done.load(std::memory_order_acquire);
-    }
-}
+constexpr int kMaxThreads = 16;
 
 }  // namespace
 
-void FdtdEngine::runSteps(std::uint32_t steps) {
-    const int threads = threadCount;
-
-    // Start the workers. A thread index that gets no thread of its own (the
-    // system refused to start one, or beyond the 15 table slots) is done by the
-    // calling thread in both phases: same planes, same arithmetic, so the fields
-    // do not change, and the barrier never waits for it.
-    StepWorker table[kMaxWorkers];
-    int orphans[64];  // threadCount is 1..16 (the driver checks it)
-    int orphanCount = 0;
-    const int workerSlots = threads > 1 ? std::min(threads - 1, kMaxWorkers) : 0;
-    stepPhase.store(4, std::memory_order_release);
-    for (int w = 1; w < threads; ++w) {
-        if (w <= kMaxWorkers) {
-            StepWorker& worker = table[w - 1];
-            worker.engine = this;
-            worker.threadIndex = w;
-            worker.done.store(0, std::memory_order_relaxed);
-            worker.started =
-                pthread_create(&worker.handle, nullptr, workerThreadEntry, &worker) == 0;
-            if (worker.started) continue;
-        }
-        if (orphanCount < 64) orphans[orphanCount++] = w;
-    }
-
-    for (std::uint32_t n = 0; n < steps; ++n) {
-        stepPhase.store(1, std::memory_order_release);
-        electricHalfStep(0);
-        for (int i = 0; i < orphanCount; ++i) electricHalfStep(orphans[i]);
-        waitForWorkers(table, workerSlots, 1);
-
-        // A z face's boundary plane holds points of the x and y faces' neighbour
-        // lines, which every thread has accumulated by now; it is applied last,
-        // as in face order, and the source comes after every face.
-        for (auto& boundary : boundaries)
-            if (boundary && boundary->normalAxis == 2) boundary->apply();
-        if (excitation) excitation->inject();
-
-        stepPhase.store(2, std::memory_order_release);
-        updateH(0);
-        for (int i = 0; i < orphanCount; ++i) updateH(orphans[i]);
-        waitForWorkers(table, workerSlots, 2);
-
-        ++stepCount;
-    }
-
-    stepPhase.store(0, std::memory_order_release);
-    for (int w = workerSlots - 1; w >= 0; --w)
-        if (table[w].started) pthread_join(table[w].handle, nullptr);
-
-    sampleProbes();
+std::size_t FdtdEngine::slabCount(int threads) const {
+    const std::size_t most = std::max<std::size_t>(1, Nz() / 2);
+    return std::min(static_cast<std::size_t>(std::max(threads, 1)), most);
 }
 
-// Per plane: the absorbing faces keep E of their neighbour line from before
-// the update, the kernel updates the plane, every face adds k * E(new) of its
-// neighbour line, and the x and y faces write their boundary line. All faces
-// accumulate before any applies, because where two faces meet one reads what
-// the other writes. The points of a plane never depend on another plane, so
-// no thread waits for another here.
-void FdtdEngine::electricHalfStep(int thread) {
-    const PlaneRange planes = threadPlanes(thread);
-    for (std::size_t k = planes.begin; k < planes.end; ++k) {
-        for (auto& boundary : boundaries)
-            if (boundary) boundary->saveNeighbour(k, k + 1);
-        updateEPlanes(k, k + 1);
-        for (auto& boundary : boundaries)
-            if (boundary) boundary->accumulate(k, k + 1);
-        for (auto& boundary : boundaries)
-            if (boundary && boundary->normalAxis != 2) boundary->apply(k, k + 1);
+FdtdEngine::PlaneRange FdtdEngine::slabPlanes(std::size_t slab, std::size_t slabs) const {
+    if (slab >= slabs) return {0, 0};
+    const std::size_t nz = Nz(), base = nz / slabs, extra = nz % slabs;
+    const std::size_t begin = slab * base + std::min(slab, extra);
+    return {begin, begin + base + (slab < extra ? 1 : 0)};
+}
+
+FdtdEngine::PlaneRange FdtdEngine::threadPlanes(int thread) const {
+    return slabPlanes(static_cast<std::size_t>(thread), slabCount(threadCount));
+}
+
+// E of plane k for time step `step`, made final: the absorbing faces keep E of
+// their neighbour line from before the update, the kernel updates the plane,
+// every face adds k * E(new) of its neighbour line, then the faces write their
+// boundary lines, and the source is added last. All faces accumulate before
+// any applies, because where two faces meet one reads what the other writes.
+// A z face's boundary plane is written when its neighbour plane has been
+// accumulated: plane 0 when plane 1 is done (so plane 0 becomes final only
+// then), the last plane in its own turn.
+void FdtdEngine::electricPlane(std::size_t k, std::uint32_t step) {
+    for (auto& face : boundaries)
+        if (face) face->saveNeighbour(k, k + 1);
+    updateEPlanes(k, k + 1);
+    for (auto& face : boundaries)
+        if (face) face->accumulate(k, k + 1);
+    for (auto& face : boundaries) {
+        if (!face) continue;
+        if (face->normalAxis != 2)
+            face->apply(k, k + 1);
+        else if (k == std::max(face->neighbourIndex, face->boundaryIndex))
+            face->apply(0, Nz());  // its boundary plane, the only one it writes
     }
+    if (excitation) {
+        const std::size_t planeZeroFinal = Nz() > 1 ? 1 : 0;
+        if (k == planeZeroFinal) excitation->injectPlanes(0, 1, step);
+        if (k != 0) excitation->injectPlanes(k, k + 1, step);
+    }
+}
+
+void FdtdEngine::runSteps(std::uint32_t steps) {
+    // Slabs of at least two planes, one per thread that could be started; a
+    // thread the system refuses leaves its share to the others, which changes
+    // nothing in the fields.
+    StepWorker table[kMaxThreads];
+    const int wanted = static_cast<int>(std::min<std::size_t>(slabCount(threadCount), kMaxThreads));
+    stepPhase.store(4, std::memory_order_release);
+    int running = 1;
+    for (int w = 1; w < wanted; ++w) {
+        StepWorker& worker = table[running];
+        worker.started = pthread_create(&worker.handle, nullptr, workerThreadEntry, &worker) == 0;
+        if (worker.started) ++running;
+    }
+    if (excitation) excitation->indexByPlane(12 * std::size_t(Nv) * Ny(), Nz());
+    const std::size_t slabs = slabCount(running);
+    for (int t = 0; t < running; ++t) {
+        const PlaneRange planes = slabPlanes(static_cast<std::size_t>(t), slabs);
+        StepWorker& worker = table[t];
+        worker.engine = this;
+        worker.firstPlane = planes.begin;
+        worker.endPlane = planes.end;
+        worker.steps = planes.begin < planes.end ? steps : 0;
+        worker.firstStep = stepCount;
+        worker.below = t > 0 ? &table[t - 1] : nullptr;
+        worker.above = t + 1 < running ? &table[t + 1] : nullptr;
+    }
+    stepPhase.store(1, std::memory_order_release);
+    stepSlab(table[0]);
+    for (int t = running - 1; t >= 1; --t) pthread_join(table[t].handle, nullptr);
+    stepPhase.store(0, std::memory_order_release);
+    stepCount += steps;
+
+    sampleProbes();
 }
 
 void FdtdEngine::sampleProbes() {

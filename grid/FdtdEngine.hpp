@@ -82,15 +82,17 @@ public:
     // The same half steps over planes kBegin .. kEnd - 1.
     void updateEPlanes(std::size_t kBegin, std::size_t kEnd);
     void updateHPlanes(std::size_t kBegin, std::size_t kEnd);
-    // The z-planes of one stepping thread: a contiguous slab.
+    // The z-planes of the stepping threads: contiguous slabs of at least two
+    // planes each, so at most Nz / 2 threads get work.
     struct PlaneRange {
         std::size_t begin, end;
     };
-    PlaneRange threadPlanes(int thread) const;
-    // One thread's share of the E half step: the kernel plane by plane, each
-    // plane with its points of the x and y absorbing faces (and of a z face's
-    // neighbour line) while the plane is still in cache.
-    void electricHalfStep(int thread);
+    std::size_t slabCount(int threads) const;
+    PlaneRange slabPlanes(std::size_t slab, std::size_t slabs) const;
+    PlaneRange threadPlanes(int thread) const;  // empty for a thread without a slab
+    // E of plane k for time step `step`, with the plane's absorbing-face work
+    // and source, so that the plane is final afterwards (plane 0: after plane 1).
+    void electricPlane(std::size_t k, std::uint32_t step);
     void runSteps(std::uint32_t steps);
     double fieldEnergy() const;
     void sampleProbes();
