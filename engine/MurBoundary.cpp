@@ -4,6 +4,7 @@
 #include <cmath>
 #include <vector>
 
+#include "engine/Vec4.hpp"
 #include "geometry/MatMaterial.hpp"
 #include "grid/AlignedMemory.hpp"
 #include "grid/FdtdEngine.hpp"
@@ -177,41 +178,53 @@ RowRange rowsInPlanes(const MurBoundary& face, std::uint32_t line, std::size_t k
 
 }  // namespace
 
+// On x faces a row is a single point, one float of a grid row (stride
+// fieldStride); on y and z faces a row is Nv whole vectors, moved as such.
+
 // saved = E at the neighbour line, before the E update overwrites it.
 void MurBoundary::saveNeighbour(std::size_t kBegin, std::size_t kEnd) {
-    const float* e = engine->eField;
     const FaceRows f = faceRows(*this, neighbourIndex);
     const RowRange rows = rowsInPlanes(*this, neighbourIndex, kBegin, kEnd);
+    const float* eOuter = engine->eField + f.outer;
+    const float* eInner = engine->eField + f.inner;
+    float* const savedOuter = this->savedOuter;  // locals: stores cannot change them
+    float* const savedInner = this->savedInner;
     for (std::size_t r = rows.begin; r < rows.end; ++r) {
-        float* outer = savedOuter + r * f.savedStride;
-        float* inner = savedInner + r * f.savedStride;
-        const float* eOuter = e + f.outer + r * f.fieldStride;
-        const float* eInner = e + f.inner + r * f.fieldStride;
-        for (std::uint32_t u = 0; u < f.columns; ++u) {
-            for (std::uint32_t L = 0; L < f.lanes; ++L) {
-                outer[4 * u + L] = eOuter[12 * u + L];
-                inner[4 * u + L] = eInner[12 * u + L];
-            }
+        const std::size_t s = r * f.savedStride, e = r * f.fieldStride;
+        if (f.lanes == 1) {
+            savedOuter[s] = eOuter[e];
+            savedInner[s] = eInner[e];
+            continue;
+        }
+        for (std::size_t u = 0; u < f.columns; ++u) {
+            Vec4::load(eOuter + e + 12 * u).store(savedOuter + s + 4 * u);
+            Vec4::load(eInner + e + 12 * u).store(savedInner + s + 4 * u);
         }
     }
 }
 
 // saved += k * E at the neighbour line, after the E update.
 void MurBoundary::accumulate(std::size_t kBegin, std::size_t kEnd) {
-    const float* e = engine->eField;
     const FaceRows f = faceRows(*this, neighbourIndex);
     const RowRange rows = rowsInPlanes(*this, neighbourIndex, kBegin, kEnd);
+    const float* eOuter = engine->eField + f.outer;
+    const float* eInner = engine->eField + f.inner;
+    float* const savedOuter = this->savedOuter;
+    float* const savedInner = this->savedInner;
+    const float* const coefficients = this->coefficients;
     for (std::size_t r = rows.begin; r < rows.end; ++r) {
-        const float* k = coefficients + r * f.savedStride;
-        float* outer = savedOuter + r * f.savedStride;
-        float* inner = savedInner + r * f.savedStride;
-        const float* eOuter = e + f.outer + r * f.fieldStride;
-        const float* eInner = e + f.inner + r * f.fieldStride;
-        for (std::uint32_t u = 0; u < f.columns; ++u) {
-            for (std::uint32_t L = 0; L < f.lanes; ++L) {
-                outer[4 * u + L] += k[4 * u + L] * eOuter[12 * u + L];
-                inner[4 * u + L] += k[4 * u + L] * eInner[12 * u + L];
-            }
+        const std::size_t s = r * f.savedStride, e = r * f.fieldStride;
+        if (f.lanes == 1) {
+            savedOuter[s] += coefficients[s] * eOuter[e];
+            savedInner[s] += coefficients[s] * eInner[e];
+            continue;
+        }
+        for (std::size_t u = 0; u < f.columns; ++u) {
+            const Vec4 k = Vec4::load(coefficients + s + 4 * u);
+            float* outer = savedOuter + s + 4 * u;
+            float* inner = savedInner + s + 4 * u;
+            (Vec4::load(outer) + k * Vec4::load(eOuter + e + 12 * u)).store(outer);
+            (Vec4::load(inner) + k * Vec4::load(eInner + e + 12 * u)).store(inner);
         }
     }
 }
@@ -228,17 +241,22 @@ void MurBoundary::apply(std::size_t kBegin, std::size_t kEnd) {
         auto point = std::lower_bound(yielded->begin(), yielded->end(), savedBegin);
         for (; point != yielded->end() && *point < savedEnd; ++point) saved[*point] = 0.0f;
     }
-    float* e = engine->eField;
+    float* eOuter = engine->eField + f.outer;
+    float* eInner = engine->eField + f.inner;
+    const float* const savedOuter = this->savedOuter;
+    const float* const savedInner = this->savedInner;
     for (std::size_t r = rows.begin; r < rows.end; ++r) {
-        const float* outer = savedOuter + r * f.savedStride;
-        const float* inner = savedInner + r * f.savedStride;
-        float* eOuter = e + f.outer + r * f.fieldStride;
-        float* eInner = e + f.inner + r * f.fieldStride;
-        for (std::uint32_t u = 0; u < f.columns; ++u) {
-            for (std::uint32_t L = 0; L < f.lanes; ++L) {
-                eOuter[12 * u + L] += outer[4 * u + L];
-                eInner[12 * u + L] += inner[4 * u + L];
-            }
+        const std::size_t s = r * f.savedStride, e = r * f.fieldStride;
+        if (f.lanes == 1) {
+            eOuter[e] += savedOuter[s];
+            eInner[e] += savedInner[s];
+            continue;
+        }
+        for (std::size_t u = 0; u < f.columns; ++u) {
+            float* outer = eOuter + e + 12 * u;
+            float* inner = eInner + e + 12 * u;
+            (Vec4::load(outer) + Vec4::load(savedOuter + s + 4 * u)).store(outer);
+            (Vec4::load(inner) + Vec4::load(savedInner + s + 4 * u)).store(inner);
         }
     }
 }

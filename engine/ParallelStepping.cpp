@@ -127,17 +127,20 @@ FdtdEngine::PlaneRange FdtdEngine::threadPlanes(int thread) const {
     return slabPlanes(static_cast<std::size_t>(thread), slabCount(threadCount));
 }
 
-// E of plane k for time step `step`, made final: the absorbing faces keep E of
-// their neighbour line from before the update, the kernel updates the plane,
-// every face adds k * E(new) of its neighbour line, then the faces write their
-// boundary lines, and the source is added last. All faces accumulate before
-// any applies, because where two faces meet one reads what the other writes.
-// A z face's boundary plane is written when its neighbour plane has been
-// accumulated: plane 0 when plane 1 is done (so plane 0 becomes final only
-// then), the last plane in its own turn.
+// E of plane k for time step `step`, made final: the kernel updates the
+// plane, every absorbing face adds k * E(new) of its neighbour line, then the
+// faces write their boundary lines, and the source is added last. All faces
+// accumulate before any applies, because where two faces meet one reads what
+// the other writes. A z face's boundary plane is written when its neighbour
+// plane has been accumulated: plane 0 when plane 1 is done (so plane 0 becomes
+// final only then), the last plane in its own turn.
+//
+// The faces need E of their neighbour line from before the update. Nothing
+// writes E between the end of one step's E half and the next, so each final
+// plane is saved for the next step right away, while it is still in cache
+// (runSteps saves every face once at the start of a chunk); a z face saves
+// once it has applied this step's values.
 void FdtdEngine::electricPlane(std::size_t k, std::uint32_t step) {
-    for (auto& face : boundaries)
-        if (face) face->saveNeighbour(k, k + 1);
     updateEPlanes(k, k + 1);
     for (auto& face : boundaries)
         if (face) face->accumulate(k, k + 1);
@@ -148,10 +151,19 @@ void FdtdEngine::electricPlane(std::size_t k, std::uint32_t step) {
         else if (k == std::max(face->neighbourIndex, face->boundaryIndex))
             face->apply(0, Nz());  // its boundary plane, the only one it writes
     }
+    const std::size_t planeZeroFinal = Nz() > 1 ? 1 : 0;
     if (excitation) {
-        const std::size_t planeZeroFinal = Nz() > 1 ? 1 : 0;
         if (k == planeZeroFinal) excitation->injectPlanes(0, 1, step);
         if (k != 0) excitation->injectPlanes(k, k + 1, step);
+    }
+    for (auto& face : boundaries) {
+        if (!face) continue;
+        if (face->normalAxis != 2) {
+            if (k == planeZeroFinal) face->saveNeighbour(0, 1);
+            if (k != 0) face->saveNeighbour(k, k + 1);
+        } else if (k == std::max(face->neighbourIndex, face->boundaryIndex)) {
+            face->saveNeighbour(0, Nz());  // only now has it used this step's values
+        }
     }
 }
 
@@ -169,6 +181,8 @@ void FdtdEngine::runSteps(std::uint32_t steps) {
         if (worker.started) ++running;
     }
     if (excitation) excitation->indexByPlane(12 * std::size_t(Nv) * Ny(), Nz());
+    for (auto& face : boundaries)
+        if (face) face->saveNeighbour();
     const std::size_t slabs = slabCount(running);
     for (int t = 0; t < running; ++t) {
         const PlaneRange planes = slabPlanes(static_cast<std::size_t>(t), slabs);
