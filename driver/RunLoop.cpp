@@ -126,6 +126,7 @@ int Simulation::run() {
             std::printf("\tM0\tM4\t03");
             std::fflush(stdout);
         }
+        radiation->threadCount = threadCount;  // the transform may use the stepping threads
         grid.analyzeProbes();
         if (verboseLevel >= 0)
             std::printf("Time for calculating radiation: %1.1f sec\n",

@@ -123,6 +123,11 @@ FdtdEngine::PlaneRange FdtdEngine::slabPlanes(std::size_t slab, std::size_t slab
     return {begin, begin + base + (slab < extra ? 1 : 0)};
 }
 
+int FdtdEngine::steppingThreads() const {
+    const std::size_t limit = static_cast<std::size_t>(std::min(processorCount, kMaxThreads));
+    return static_cast<int>(std::min(slabCount(threadCount), std::max<std::size_t>(1, limit)));
+}
+
 FdtdEngine::PlaneRange FdtdEngine::threadPlanes(int thread) const {
     return slabPlanes(static_cast<std::size_t>(thread), slabCount(threadCount));
 }
@@ -168,11 +173,11 @@ void FdtdEngine::electricPlane(std::size_t k, std::uint32_t step) {
 }
 
 void FdtdEngine::runSteps(std::uint32_t steps) {
-    // Slabs of at least two planes, one per thread that could be started; a
-    // thread the system refuses leaves its share to the others, which changes
-    // nothing in the fields.
+    // Slabs of at least two planes, one per thread that could be started, and
+    // no more threads than processors; a thread the system refuses leaves its
+    // share to the others, which changes nothing in the fields.
     StepWorker table[kMaxThreads];
-    const int wanted = static_cast<int>(std::min<std::size_t>(slabCount(threadCount), kMaxThreads));
+    const int wanted = steppingThreads();
     stepPhase.store(4, std::memory_order_release);
     int running = 1;
     for (int w = 1; w < wanted; ++w) {

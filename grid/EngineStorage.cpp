@@ -1,8 +1,23 @@
+#include <sched.h>
+
+#include <algorithm>
+#include <thread>
+
 #include "grid/AlignedMemory.hpp"
 #include "grid/FdtdEngine.hpp"
 
+namespace {
+
+int availableProcessors() {
+    cpu_set_t set;
+    if (sched_getaffinity(0, sizeof set, &set) == 0) return std::max(1, CPU_COUNT(&set));
+    return std::max(1u, std::thread::hardware_concurrency());
+}
+
+}  // namespace
+
 FdtdEngine::FdtdEngine(Geometry& geometry, int threadCount)
-    : geometry(geometry), threadCount(threadCount) {}
+    : geometry(geometry), threadCount(threadCount), processorCount(availableProcessors()) {}
 
 // Probes go first (they refer to the grid), then boundaries and the source;
 // the members release themselves in that order after the arrays below.

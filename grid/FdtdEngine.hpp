@@ -90,6 +90,7 @@ public:
     std::size_t slabCount(int threads) const;
     PlaneRange slabPlanes(std::size_t slab, std::size_t slabs) const;
     PlaneRange threadPlanes(int thread) const;  // empty for a thread without a slab
+    int steppingThreads() const;  // threads that runSteps uses: slabs, processors
     // E of plane k for time step `step`, with the plane's absorbing-face work
     // and source, so that the plane is final afterwards (plane 0: after plane 1).
     void electricPlane(std::size_t k, std::uint32_t step);
@@ -128,4 +129,8 @@ public:
     std::uint32_t keepSetCount = 0;  // sA after compression
     std::uint32_t curlSetCount = 0;  // sB after compression
     int threadCount;
+    // Processors this process may run on. The stepping threads spin while they
+    // wait for each other, so a thread beyond this count would wait for one that
+    // the system has put aside; runSteps starts no more than this many.
+    int processorCount;
 };

@@ -7,6 +7,8 @@
 //   phi   = (-sin ph,         cos ph,         0     )
 #include "results/RadiationSetup.hpp"
 
+#include <pthread.h>
+
 #include <algorithm>
 #include <cmath>
 
@@ -16,6 +18,144 @@ constexpr double kTwoPi = 6.283185307179586;
 constexpr double kPi = 3.141592653589793;
 constexpr double kInverseLightSpeed = 3.3356409519815204e-9;  // s/m
 constexpr double kVacuumImpedance = 376.730313461;             // ohm
+
+// The face's equivalent currents, one entry per surface node, as the direction
+// loop reads them.
+struct SurfaceCurrents {
+    std::size_t nodes;
+    float k;
+    const float *px, *py, *pz, *area;
+    const float* jr[3];
+    const float* ji[3];
+    const float* mr[3];
+    const float* mi[3];
+};
+
+// Far-field sums of the elevation rows firstRow, firstRow + rowStep, ... up to
+// the middle row. Each row pass writes only its own directions (the row and its
+// opposite), so passes of different rows may run at the same time.
+void transformRows(RadiationSetup& setup, const SurfaceCurrents& c, std::uint32_t firstRow,
+                   std::uint32_t rowStep) {
+    const std::size_t nodes = c.nodes;
+    const float k = c.k;
+    const float *px = c.px, *py = c.py, *pz = c.pz, *area = c.area;
+    const float* const* jr = c.jr;
+    const float* const* ji = c.ji;
+    const float* const* mr = c.mr;
+    const float* const* mi = c.mi;
+    const std::vector<double>& azimuths = setup.azimuths;
+    const std::vector<double>& elevations = setup.elevations;
+    std::vector<std::complex<double>>& eAzimuth = setup.eAzimuth;
+    std::vector<std::complex<double>>& eElevation = setup.eElevation;
+    // Far-field sums, one phase evaluation per surface node serving a direction
+    // and its opposite (-theta, phi +- pi): r reverses, theta-hat stays, phi-hat
+    // reverses, and the phase factor is conjugated.
+    const std::uint32_t A = setup.azimuthCount, E = setup.elevationCount;
+    const std::uint32_t half = A >> 1, middle = E >> 1;
+    for (std::uint32_t e = firstRow; e <= middle; e += rowStep) {
+        const float th = static_cast<float>(elevations[e]);
+        const float sth = static_cast<float>(std::sin(static_cast<double>(th)));
+        const float cth = static_cast<float>(std::cos(static_cast<double>(th)));
+        const std::uint32_t limit = e < middle ? A : half + 1;
+        for (std::uint32_t a = 1; a < limit; ++a) {
+            const std::size_t i1 = std::size_t{e} * A + a;
+            const std::size_t i2 = std::size_t{E - 1 - e} * A + (a > half ? a - half : a + half);
+            const float ph = static_cast<float>(azimuths[a]);
+            const float sph = static_cast<float>(std::sin(static_cast<double>(ph)));
+            const float cph = static_cast<float>(std::cos(static_cast<double>(ph)));
+            const float rx = cth * cph, ry = cth * sph, rz = sth;
+            const float tx = sth * cph, ty = sth * sph, tz = -cth;
+            const float fx = -sph, fy = cph;
+
+            double elev1r = eElevation[i1].real(), elev1i = eElevation[i1].imag();
+            double elev2r = eElevation[i2].real(), elev2i = eElevation[i2].imag();
+            double azi1r = eAzimuth[i1].real(), azi1i = eAzimuth[i1].imag();
+            double azi2r = eAzimuth[i2].real(), azi2i = eAzimuth[i2].imag();
+            for (std::size_t q = 0; q < nodes; ++q) {
+                // Phase of the path difference k r.x' and the area weight.
+                const float psi = k * (py[q] * ry + px[q] * rx + pz[q] * rz);
+                const float cs = static_cast<float>(std::cos(static_cast<double>(psi))) * area[q];
+                const float sn = static_cast<float>(std::sin(static_cast<double>(psi))) * area[q];
+                // Current components along theta-hat and phi-hat.
+                const float jtr = jr[0][q] * tx + jr[1][q] * ty + jr[2][q] * tz;
+                const float jti = ji[0][q] * tx + ji[1][q] * ty + ji[2][q] * tz;
+                const float jfr = jr[0][q] * fx + jr[1][q] * fy;
+                const float jfi = ji[0][q] * fx + ji[1][q] * fy;
+                const float mtr = mr[0][q] * tx + mr[1][q] * ty + mr[2][q] * tz;
+                const float mti = mi[0][q] * tx + mi[1][q] * ty + mi[2][q] * tz;
+                const float mfr = mr[0][q] * fx + mr[1][q] * fy;
+                const float mfi = mi[0][q] * fx + mi[1][q] * fy;
+                // E_elev(i1) -= (Jt + Mf)(Cs + jSn); E_elev(i2) -= (Jt - Mf)(Cs - jSn)
+                const float ar = jtr + mfr, ai = jti + mfi;
+                const float br = jtr - mfr, bi = jti - mfi;
+                elev1r -= ar * cs - ai * sn;
+                elev1i -= ar * sn + ai * cs;
+                elev2r -= br * cs + bi * sn;
+                elev2i -= bi * cs - br * sn;
+                // E_azi(i1) += (Mt - Jf)(Cs + jSn); E_azi(i2) += (Mt + Jf)(Cs - jSn)
+                const float gr = mtr - jfr, gi = mti - jfi;
+                const float hr = mtr + jfr, hi = mti + jfi;
+                azi1r += gr * cs - gi * sn;
+                azi1i += gr * sn + gi * cs;
+                azi2r += hr * cs + hi * sn;
+                azi2i += hi * cs - hr * sn;
+            }
+            eElevation[i1] = {elev1r, elev1i};
+            eElevation[i2] = {elev2r, elev2i};
+            eAzimuth[i1] = {azi1r, azi1i};
+            eAzimuth[i2] = {azi2r, azi2i};
+        }
+        // Azimuth -pi is the same direction as +pi: close the finished rows.
+        const auto closeRow = [&](std::uint32_t row) {
+            eElevation[std::size_t{row} * A] = eElevation[std::size_t{row} * A + A - 1];
+            eAzimuth[std::size_t{row} * A] = eAzimuth[std::size_t{row} * A + A - 1];
+        };
+        if (e < middle) {
+            closeRow(E - 1 - e);
+            closeRow(e);
+        } else {
+            closeRow(middle);
+        }
+    }
+}
+
+struct RowWorker {
+    RadiationSetup* setup;
+    const SurfaceCurrents* currents;
+    std::uint32_t firstRow, rowStep;
+    pthread_t handle;
+    bool started;
+};
+
+void* rowWorkerEntry(void* record) {
+    auto* worker = static_cast<RowWorker*>(record);
+    transformRows(*worker->setup, *worker->currents, worker->firstRow, worker->rowStep);
+    return nullptr;
+}
+
+// Rows dealt out in turn to threadCount threads (the calling thread takes
+// row 0); a thread that cannot be started leaves its rows to the caller. The
+// sums of a direction are formed by one thread in the same order as on one
+// thread, so the results do not depend on the thread count.
+void transformAllRows(RadiationSetup& setup, const SurfaceCurrents& currents) {
+    constexpr int kMaxThreads = 16;
+    const std::uint32_t rows = (setup.elevationCount >> 1) + 1;
+    const std::uint32_t threads = static_cast<std::uint32_t>(
+        std::clamp<std::int64_t>(setup.threadCount, 1, std::min<std::int64_t>(kMaxThreads, rows)));
+    RowWorker workers[kMaxThreads];
+    for (std::uint32_t t = 1; t < threads; ++t) {
+        workers[t] = {&setup, &currents, t, threads, {}, false};
+        workers[t].started =
+            pthread_create(&workers[t].handle, nullptr, rowWorkerEntry, &workers[t]) == 0;
+    }
+    transformRows(setup, currents, 0, threads);
+    for (std::uint32_t t = 1; t < threads; ++t) {
+        if (workers[t].started)
+            pthread_join(workers[t].handle, nullptr);
+        else
+            transformRows(setup, currents, t, threads);
+    }
+}
 
 }  // namespace
 
@@ -150,76 +290,10 @@ bool RadiationSetup::accumulateFace(const std::uint32_t counts[3], const double*
             }
         }
 
-    // Far-field sums, one phase evaluation per surface node serving a direction
-    // and its opposite (-theta, phi +- pi): r reverses, theta-hat stays, phi-hat
-    // reverses, and the phase factor is conjugated.
-    const std::uint32_t A = azimuthCount, E = elevationCount;
-    const std::uint32_t half = A >> 1, middle = E >> 1;
-    for (std::uint32_t e = 0; e <= middle; ++e) {
-        const float th = static_cast<float>(elevations[e]);
-        const float sth = static_cast<float>(std::sin(static_cast<double>(th)));
-        const float cth = static_cast<float>(std::cos(static_cast<double>(th)));
-        const std::uint32_t limit = e < middle ? A : half + 1;
-        for (std::uint32_t a = 1; a < limit; ++a) {
-            const std::size_t i1 = std::size_t{e} * A + a;
-            const std::size_t i2 = std::size_t{E - 1 - e} * A + (a > half ? a - half : a + half);
-            const float ph = static_cast<float>(azimuths[a]);
-            const float sph = static_cast<float>(std::sin(static_cast<double>(ph)));
-            const float cph = static_cast<float>(std::cos(static_cast<double>(ph)));
-            const float rx = cth * cph, ry = cth * sph, rz = sth;
-            const float tx = sth * cph, ty = sth * sph, tz = -cth;
-            const float fx = -sph, fy = cph;
-
-            double elev1r = eElevation[i1].real(), elev1i = eElevation[i1].imag();
-            double elev2r = eElevation[i2].real(), elev2i = eElevation[i2].imag();
-            double azi1r = eAzimuth[i1].real(), azi1i = eAzimuth[i1].imag();
-            double azi2r = eAzimuth[i2].real(), azi2i = eAzimuth[i2].imag();
-            for (std::size_t q = 0; q < nodes; ++q) {
-                // Phase of the path difference k r.x' and the area weight.
-                const float psi = k * (py[q] * ry + px[q] * rx + pz[q] * rz);
-                const float cs = static_cast<float>(std::cos(static_cast<double>(psi))) * area[q];
-                const float sn = static_cast<float>(std::sin(static_cast<double>(psi))) * area[q];
-                // Current components along theta-hat and phi-hat.
-                const float jtr = jr[0][q] * tx + jr[1][q] * ty + jr[2][q] * tz;
-                const float jti = ji[0][q] * tx + ji[1][q] * ty + ji[2][q] * tz;
-                const float jfr = jr[0][q] * fx + jr[1][q] * fy;
-                const float jfi = ji[0][q] * fx + ji[1][q] * fy;
-                const float mtr = mr[0][q] * tx + mr[1][q] * ty + mr[2][q] * tz;
-                const float mti = mi[0][q] * tx + mi[1][q] * ty + mi[2][q] * tz;
-                const float mfr = mr[0][q] * fx + mr[1][q] * fy;
-                const float mfi = mi[0][q] * fx + mi[1][q] * fy;
-                // E_elev(i1) -= (Jt + Mf)(Cs + jSn); E_elev(i2) -= (Jt - Mf)(Cs - jSn)
-                const float ar = jtr + mfr, ai = jti + mfi;
-                const float br = jtr - mfr, bi = jti - mfi;
-                elev1r -= ar * cs - ai * sn;
-                elev1i -= ar * sn + ai * cs;
-                elev2r -= br * cs + bi * sn;
-                elev2i -= bi * cs - br * sn;
-                // E_azi(i1) += (Mt - Jf)(Cs + jSn); E_azi(i2) += (Mt + Jf)(Cs - jSn)
-                const float gr = mtr - jfr, gi = mti - jfi;
-                const float hr = mtr + jfr, hi = mti + jfi;
-                azi1r += gr * cs - gi * sn;
-                azi1i += gr * sn + gi * cs;
-                azi2r += hr * cs + hi * sn;
-                azi2i += hi * cs - hr * sn;
-            }
-            eElevation[i1] = {elev1r, elev1i};
-            eElevation[i2] = {elev2r, elev2i};
-            eAzimuth[i1] = {azi1r, azi1i};
-            eAzimuth[i2] = {azi2r, azi2i};
-        }
-        // Azimuth -pi is the same direction as +pi: close the finished rows.
-        const auto closeRow = [&](std::uint32_t row) {
-            eElevation[std::size_t{row} * A] = eElevation[std::size_t{row} * A + A - 1];
-            eAzimuth[std::size_t{row} * A] = eAzimuth[std::size_t{row} * A + A - 1];
-        };
-        if (e < middle) {
-            closeRow(E - 1 - e);
-            closeRow(e);
-        } else {
-            closeRow(middle);
-        }
-    }
+    const SurfaceCurrents currents{nodes, k, px.data(), py.data(), pz.data(), area.data(),
+                                   {jr[0], jr[1], jr[2]}, {ji[0], ji[1], ji[2]},
+                                   {mr[0], mr[1], mr[2]}, {mi[0], mi[1], mi[2]}};
+    transformAllRows(*this, currents);
     return true;
 }
 

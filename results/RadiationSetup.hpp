@@ -37,4 +37,5 @@ public:
     float origin[3] = {0, 0, 0};
     float epsilonR = 1.0f;
     float muR = 1.0f;
+    int threadCount = 1;  // threads of the direction loop (the stepping threads)
 };

@@ -64,6 +64,7 @@ std::vector<float> fieldsAfter(int threads, std::uint32_t nx, std::uint32_t ny, 
                                std::uint32_t steps) {
     Geometry geometry;
     FdtdEngine engine(geometry, threads);
+    engine.processorCount = threads;  // every thread runs, even on fewer processors
     randomGrid(engine, nx, ny, nz);
     engine.runSteps(steps);
     EXPECT_EQ(engine.stepCount, steps);
@@ -89,8 +90,27 @@ TEST(ParallelStepping, FieldsIdenticalOnSixteenThreads) {
     EXPECT_TRUE(sameBits(fieldsAfter(16, 13, 5, 9, 3), fieldsAfter(1, 13, 5, 9, 3)));
 }
 
-// Surplus workers own no plane, yet take part in both barriers (16 threads on
-// 9 planes above is such a case as well).
+// Each thread sweeps a slab of at least two planes, and no more threads step
+// than there are processors to run them: a spinning thread would wait for one
+// the system has put aside.
+TEST(ParallelStepping, ThreadsAreLimitedByPlanesAndProcessors) {
+    Geometry geometry;
+    FdtdEngine engine(geometry, 16);
+    hand_grid::setMesh(engine, 5, 4, 9);
+    engine.processorCount = 64;
+    EXPECT_EQ(engine.steppingThreads(), 4);  // 9 planes: slabs of 3, 2, 2, 2
+    EXPECT_EQ(engine.threadPlanes(0).end - engine.threadPlanes(0).begin, 3u);
+    EXPECT_EQ(engine.threadPlanes(3).begin, 7u);
+    EXPECT_EQ(engine.threadPlanes(3).end, 9u);
+    EXPECT_EQ(engine.threadPlanes(4).end - engine.threadPlanes(4).begin, 0u);
+    engine.processorCount = 3;
+    EXPECT_EQ(engine.steppingThreads(), 3);
+    engine.threadCount = 2;
+    EXPECT_EQ(engine.steppingThreads(), 2);
+}
+
+// Threads beyond the slabs get no plane and are not started (16 threads on 9
+// planes above is such a case as well).
 TEST(ParallelStepping, MoreThreadsThanPlanes) {
     const auto reference = fieldsAfter(1, 6, 4, 3, 4);
     for (int threads : {4, 5})
@@ -193,6 +213,7 @@ std::unique_ptr<Simulation> absorbingBox(int threads) {
     if (built != 0) return nullptr;
     // Fields of every magnitude everywhere, so each face point carries its own value.
     FdtdEngine& engine = *sim->engine;
+    engine.processorCount = threads;
     std::mt19937 rng(4242);
     std::uniform_real_distribution<float> field(-1.0f, 1.0f);
     for (std::size_t f = 0; f < 24 * engine.blockCount(); ++f) engine.eField[f] = field(rng);
