@@ -1,3 +1,4 @@
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 
@@ -126,7 +127,8 @@ int Simulation::run() {
             std::printf("\tM0\tM4\t03");
             std::fflush(stdout);
         }
-        radiation->threadCount = threadCount;  // the transform may use the stepping threads
+        // The transform's directions are shared by the threads that may step.
+        radiation->threadCount = std::min(threadCount, grid.processorCount);
         grid.analyzeProbes();
         if (verboseLevel >= 0)
             std::printf("Time for calculating radiation: %1.1f sec\n",
