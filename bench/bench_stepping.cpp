@@ -12,10 +12,12 @@
 // In the same run a STREAM-like probe measures the bandwidth of the in-place
 // update a[i] += s * b[i] (two streams read, one written back: the access
 // pattern of a field update) over arrays far beyond the caches, on 1 and 2
-// threads. The ratio MC/s x bytes per cell-step / bandwidth tells how close
-// the stepping comes to that ceiling.
+// threads. Probe and stepping alternate, so that both see the same load. The
+// ratio MC/s x bytes per cell-step / bandwidth tells how close the stepping
+// comes to the ceiling of a Yee step that streams E and H once per half step.
 //
-// Bytes per cell and time step, counted per block of 4 cells and per kernel:
+// Bytes per cell and time step of such a step, per block of 4 cells and per
+// half step:
 //   E update: E read 48 + E written 48 + H read 48 + keepIndex 4 + curlIndex 4
 //   H update: H read 48 + H written 48 + E read 48 + keepIndex 4 + curlIndex 4
 // = 304 bytes per block = 76 bytes per cell. The y and z neighbours (the row
@@ -23,7 +25,13 @@
 // field is 12 * N * N bytes (480 KB at N = 200) and was streamed just before.
 // The compressed coefficient sets are a few hundred bytes and stay in cache.
 // The bandwidth probe counts its bytes the same way: 4 read + 4 read +
-// 4 written per element, the write of a[i] not counted twice.
+// 4 written per element, the write of a[i] not counted twice. The engine's
+// sweep updates H one plane behind E, so it reads and writes each field only
+// once per step (about 50 bytes per cell from memory); a ratio above 100% is
+// possible.
+//
+// Finally a 16 x 16 x 4 grid (two slabs, all in cache) shows what the threads'
+// waiting for each other costs per step.
 
 #include <chrono>
 #include <cmath>
@@ -54,14 +62,16 @@ double now() {
 // uncompressed layout, so that the Mur faces can put their own values into
 // the boundary cells before compression. Components that point or lie beyond
 // the last line of an axis, and the spare x positions, get zero.
-bool buildVacuum(FdtdEngine& engine, std::uint32_t n, bool murFaces) {
+bool buildVacuum(FdtdEngine& engine, std::uint32_t nx, std::uint32_t ny, std::uint32_t nz,
+                 bool murFaces) {
     const double d = 1e-3;
+    const std::uint32_t counts[3] = {nx, ny, nz};
     for (int a = 0; a < 3; ++a) {
-        engine.lineCount[a] = n;
-        engine.meshLines[a].resize(n);
-        for (std::uint32_t i = 0; i < n; ++i) engine.meshLines[a][i] = i * d;
+        engine.lineCount[a] = counts[a];
+        engine.meshLines[a].resize(counts[a]);
+        for (std::uint32_t i = 0; i < counts[a]; ++i) engine.meshLines[a][i] = i * d;
     }
-    engine.Nv = (n + 3) / 4;
+    engine.Nv = (nx + 3) / 4;
     // Courant limit of a uniform cube mesh, with a small margin.
     engine.timeStep = 0.99 * d / (kSpeedOfLight * std::sqrt(3.0));
     const float cb = static_cast<float>(engine.timeStep / (kEpsilon0 * d));
@@ -93,17 +103,17 @@ bool buildVacuum(FdtdEngine& engine, std::uint32_t n, bool murFaces) {
         engine.cbTable = start + 24 * blocks;
         engine.dbTable = start + 36 * blocks;
         const std::uint32_t nv = engine.Nv;
-        for (std::uint32_t z = 0; z < n; ++z)
-            for (std::uint32_t y = 0; y < n; ++y)
+        for (std::uint32_t z = 0; z < nz; ++z)
+            for (std::uint32_t y = 0; y < ny; ++y)
                 for (std::uint32_t x = 0; x < 4 * nv; ++x) {
                     const std::uint32_t p[3] = {x, y, z};
                     for (int c = 0; c < 3; ++c) {
                         const std::uint32_t f =
-                            4 * (3 * ((z * n + y) * nv + x % nv) + c) + x / nv;
+                            4 * (3 * ((z * ny + y) * nv + x % nv) + c) + x / nv;
                         const int a = (c + 1) % 3, b = (c + 2) % 3;
-                        const bool inside = x < n;
-                        const bool edge = inside && p[c] + 1 < n;
-                        const bool face = inside && p[a] + 1 < n && p[b] + 1 < n;
+                        const bool inside = x < nx;
+                        const bool edge = inside && p[c] + 1 < counts[c];
+                        const bool face = inside && p[a] + 1 < counts[a] && p[b] + 1 < counts[b];
                         engine.caTable[f] = edge ? 1.0f : 0.0f;
                         engine.cbTable[f] = edge ? cb : 0.0f;
                         engine.daTable[f] = face ? 1.0f : 0.0f;
@@ -126,9 +136,9 @@ bool buildVacuum(FdtdEngine& engine, std::uint32_t n, bool murFaces) {
     // update is stable, so the values stay of the same order (no denormals,
     // no overflow) during the benchmark.
     std::uint32_t seed = 12345;
-    for (std::uint32_t z = 0; z + 1 < n; ++z)
-        for (std::uint32_t y = 0; y + 1 < n; ++y)
-            for (std::uint32_t x = 0; x + 1 < n; ++x)
+    for (std::uint32_t z = 0; z + 1 < nz; ++z)
+        for (std::uint32_t y = 0; y + 1 < ny; ++y)
+            for (std::uint32_t x = 0; x + 1 < nx; ++x)
                 for (int c = 0; c < 3; ++c) {
                     seed = seed * 1664525u + 1013904223u;
                     engine.eField[engine.fieldIndex(x, y, z, c)] = (seed >> 8) * (2.0f / 16777216.0f) - 1.0f;
@@ -215,7 +225,7 @@ int main(int argc, char** argv) {
     Geometry geometry;
     FdtdEngine engine(geometry, 1);
     const double setupStart = now();
-    if (!buildVacuum(engine, size, murFaces)) {
+    if (!buildVacuum(engine, size, size, size, murFaces)) {
         std::fprintf(stderr, "ERROR: Not enough memory available.\n");
         return 1;
     }
@@ -247,5 +257,19 @@ int main(int argc, char** argv) {
     }
     // Check that the run stayed finite (a broken grid would show NaN here).
     std::printf("Field energy after %u steps: %g\n", engine.stepCount, engine.fieldEnergy());
+
+    // What the threads' meetings cost: a 16 x 16 x 4 grid (two slabs of two
+    // planes, 1024 cells, all in cache) does almost no work per step, so the
+    // time per step on two threads minus a half of that on one is the price of
+    // the two threads waiting for each other.
+    Geometry tinyGeometry;
+    FdtdEngine tiny(tinyGeometry, 1);
+    if (!buildVacuum(tiny, 16, 16, 4, true)) return 1;
+    const std::uint32_t tinySteps = 20000;
+    double perStep[3] = {0, 0, 0};
+    for (int t = 1; t <= 2; ++t) perStep[t] = bestStepTime(tiny, t, tinySteps, runs) / tinySteps;
+    std::printf("16 x 16 x 4 grid: %.2f us per step on 1 thread, %.2f us on 2 threads: "
+                "%.2f us per step for the meetings\n",
+                perStep[1] * 1e6, perStep[2] * 1e6, (perStep[2] - perStep[1] / 2) * 1e6);
     return 0;
 }

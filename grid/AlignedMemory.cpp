@@ -1,15 +1,38 @@
 #include "grid/AlignedMemory.hpp"
 
+#include <sys/mman.h>
+
+#include <cstdint>
 #include <cstdlib>
 
 static_assert(alignof(std::max_align_t) >= 16, "malloc must give 16-byte alignment");
 
+namespace {
+
+// Field and coefficient arrays of hundreds of megabytes are streamed whole:
+// 2 MB pages take 512 times fewer page faults when they are first written and
+// far fewer TLB misses in every sweep. Only a hint; where the system has no
+// such pages nothing changes.
+void preferLargePages(void* block, std::size_t bytes) {
+    constexpr std::uintptr_t kLargePage = std::uintptr_t{1} << 21;
+    if (block == nullptr || bytes < 4 * kLargePage) return;
+    const std::uintptr_t begin = (reinterpret_cast<std::uintptr_t>(block) + kLargePage - 1) & ~(kLargePage - 1);
+    const std::uintptr_t end = (reinterpret_cast<std::uintptr_t>(block) + bytes) & ~(kLargePage - 1);
+    if (end > begin) madvise(reinterpret_cast<void*>(begin), end - begin, MADV_HUGEPAGE);
+}
+
+}  // namespace
+
 void* alignedAllocate(std::size_t bytes) {
-    return std::malloc(bytes == 0 ? 16 : bytes);
+    void* block = std::malloc(bytes == 0 ? 16 : bytes);
+    preferLargePages(block, bytes);
+    return block;
 }
 
 void* alignedAllocateZeroed(std::size_t bytes) {
-    return std::calloc(bytes == 0 ? 16 : bytes, 1);
+    void* block = std::calloc(bytes == 0 ? 16 : bytes, 1);
+    preferLargePages(block, bytes);
+    return block;
 }
 
 void* alignedShrink(void* block, std::size_t newBytes) {

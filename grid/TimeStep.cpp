@@ -1,5 +1,6 @@
 #include <cmath>
 #include <cstddef>
+#include <cstring>
 #include <vector>
 
 #include "grid/FdtdEngine.hpp"
@@ -8,8 +9,8 @@ namespace {
 
 // One coupling term of the curl-curl operator: 1 / (u * v), the product formed
 // in single precision as the coefficients will be.
-inline double coupling(float u, float v) {
-    return 1.0 / static_cast<double>(u * v);
+inline double coupling(float product) {
+    return 1.0 / static_cast<double>(product);
 }
 
 inline double sumLessTwiceMin(double w1, double w2, double w3, double w4) {
@@ -18,6 +19,15 @@ inline double sumLessTwiceMin(double w1, double w2, double w3, double w4) {
     if (w3 < lowest) lowest = w3;
     if (w4 < lowest) lowest = w4;
     return w1 + w2 + w3 + w4 - 2 * lowest;
+}
+
+// The local bound from the 16 products of a node, in the order below.
+double localBound(const float w[16]) {
+    const double s1 = coupling(w[0]) + coupling(w[1]) + coupling(w[2]) + coupling(w[3]);
+    const double s2 = coupling(w[4]) + coupling(w[5]) + coupling(w[6]) + coupling(w[7]);
+    const double across = sumLessTwiceMin(coupling(w[8]), coupling(w[9]), coupling(w[10]), coupling(w[11]));
+    const double ahead = sumLessTwiceMin(coupling(w[12]), coupling(w[13]), coupling(w[14]), coupling(w[15]));
+    return s1 + s2 + across + ahead;
 }
 
 }  // namespace
@@ -34,6 +44,8 @@ void FdtdEngine::computeTimeStep() {
     for (std::uint32_t x = 0; x < Nx(); ++x) xOffset[x] = 12 * (x % Nv) + x / Nv;
 
     double sMax = -1.0;
+    float lastProducts[16] = {};
+    double lastBound = localBound(lastProducts);
     for (int c = 0; c < 3; ++c) {
         const int a = (c + 1) % 3;
         const int b = (c + 2) % 3;
@@ -56,23 +68,22 @@ void FdtdEngine::computeTimeStep() {
                     auto C = [&](int k, int sc, int sa, int sb) { return caTable[at(k, sc, sa, sb)]; };
                     auto L = [&](int k, int sc, int sa, int sb) { return daTable[at(k, sc, sa, sb)]; };
 
-                    const double s1 = coupling(C(c, 0, 1, 0), L(b, 0, 0, 0)) +
-                                      coupling(L(b, 0, 0, 0), C(c, 0, 0, 0)) +
-                                      coupling(C(c, 0, 0, 1), L(a, 0, 0, 0)) +
-                                      coupling(L(a, 0, 0, 0), C(c, 0, 0, 0));
-                    const double s2 = coupling(C(c, 0, -1, -1), L(a, 0, -1, -1)) +
-                                      coupling(C(c, 0, -1, 0), L(a, 0, -1, -1)) +
-                                      coupling(C(c, 0, -1, 0), L(b, 0, -1, 0)) +
-                                      coupling(C(c, 0, 0, 0), L(b, 0, -1, 0));
-                    const double w = sumLessTwiceMin(coupling(L(b, 0, 0, 0), C(a, 0, 0, 0)),
-                                                     coupling(C(a, 0, 0, 0), L(b, 0, -1, 0)),
-                                                     coupling(L(a, 0, 0, 0), C(b, 0, 0, 0)),
-                                                     coupling(L(a, 0, 0, -1), C(b, 0, 0, 0)));
-                    const double v = sumLessTwiceMin(coupling(L(b, 0, 0, 0), C(a, 1, 0, 0)),
-                                                     coupling(L(b, 0, -1, 0), C(a, 1, 0, 0)),
-                                                     coupling(L(a, 0, 0, 0), C(b, 1, 0, 0)),
-                                                     coupling(C(b, 1, 0, 0), L(a, 0, 0, -1)));
-                    const double s = s1 + s2 + w + v;
+                    const float w[16] = {
+                        C(c, 0, 1, 0) * L(b, 0, 0, 0),   L(b, 0, 0, 0) * C(c, 0, 0, 0),
+                        C(c, 0, 0, 1) * L(a, 0, 0, 0),   L(a, 0, 0, 0) * C(c, 0, 0, 0),
+                        C(c, 0, -1, -1) * L(a, 0, -1, -1), C(c, 0, -1, 0) * L(a, 0, -1, -1),
+                        C(c, 0, -1, 0) * L(b, 0, -1, 0), C(c, 0, 0, 0) * L(b, 0, -1, 0),
+                        L(b, 0, 0, 0) * C(a, 0, 0, 0),   C(a, 0, 0, 0) * L(b, 0, -1, 0),
+                        L(a, 0, 0, 0) * C(b, 0, 0, 0),   L(a, 0, 0, -1) * C(b, 0, 0, 0),
+                        L(b, 0, 0, 0) * C(a, 1, 0, 0),   L(b, 0, -1, 0) * C(a, 1, 0, 0),
+                        L(a, 0, 0, 0) * C(b, 1, 0, 0),   C(b, 1, 0, 0) * L(a, 0, 0, -1)};
+                    // Runs of nodes with the same cells and material have the same
+                    // products, hence the same bound: 16 divisions saved per node.
+                    if (std::memcmp(w, lastProducts, sizeof w) != 0) {
+                        std::memcpy(lastProducts, w, sizeof w);
+                        lastBound = localBound(w);
+                    }
+                    const double s = lastBound;
                     if (s > sMax) sMax = s;
                 }
             }
