@@ -121,33 +121,46 @@ FdtdEngine::MaterialSums FdtdEngine::averageDielectric(int c, const std::uint32_
 }
 
 void FdtdEngine::fillDielectrics() {
+    // Cell and dual-cell lengths per axis and line, looked up once.
+    std::vector<double> primal[3], dual[3];
+    for (int axis = 0; axis < 3; ++axis) {
+        for (std::uint32_t i = 0; i < lineCount[axis]; ++i) {
+            primal[axis].push_back(cellSize(axis, i, false));
+            dual[axis].push_back(cellSize(axis, i, true));
+        }
+    }
     std::vector<GeoObject*> row;
     for (std::uint32_t z = 0; z < Nz(); ++z) {
         for (std::uint32_t y = 0; y < Ny(); ++y) {
             // One shape query per row; a row far from every dielectric is background.
             collectShapes(row, -1, static_cast<int>(y), static_cast<int>(z), MatMaterial::kDielectric);
-            for (std::uint32_t x = 0; x < Nx(); ++x) {
-                const std::uint32_t p[3] = {x, y, z};
-                for (int c = 0; c < 3; ++c) {
-                    const int a = (c + 1) % 3;
-                    const int b = (c + 2) % 3;
-                    MaterialSums m;
-                    if (row.empty()) {
-                        m = {backgroundEpsR * kEpsilon0, backgroundSigma, backgroundMuR * kMu0,
-                             backgroundSigmaM};
-                    } else {
-                        m = averageDielectric(c, p, row);
+            // In storage order (vector position outer, lane inner), so that the
+            // four tables are written straight through.
+            const std::uint32_t rowBlock = (z * Ny() + y) * Nv;
+            for (std::uint32_t v = 0; v < Nv; ++v) {
+                for (std::uint32_t lane = 0; lane < 4; ++lane) {
+                    const std::uint32_t x = lane * Nv + v;
+                    if (x >= Nx()) continue;
+                    const std::uint32_t p[3] = {x, y, z};
+                    for (int c = 0; c < 3; ++c) {
+                        const int a = (c + 1) % 3;
+                        const int b = (c + 2) % 3;
+                        MaterialSums m;
+                        if (row.empty()) {
+                            m = {backgroundEpsR * kEpsilon0, backgroundSigma, backgroundMuR * kMu0,
+                                 backgroundSigmaM};
+                        } else {
+                            m = averageDielectric(c, p, row);
+                        }
+                        // E edge: dual face area over edge length; H: face area over dual length.
+                        const double g = dual[a][p[a]] * dual[b][p[b]] / primal[c][p[c]];
+                        const double h = primal[b][p[b]] * primal[a][p[a]] / dual[c][p[c]];
+                        const std::uint32_t f = 4 * (3 * (rowBlock + v) + c) + lane;
+                        caTable[f] = static_cast<float>(m.eps * g);
+                        cbTable[f] = static_cast<float>(m.sigma * g);
+                        daTable[f] = static_cast<float>(m.mu * h);
+                        dbTable[f] = static_cast<float>(m.sigmaM * h);
                     }
-                    // E edge: dual face area over edge length; H: face area over dual length.
-                    const double g = cellSize(a, p[a], true) * cellSize(b, p[b], true) /
-                                     cellSize(c, p[c], false);
-                    const double h = cellSize(b, p[b], false) * cellSize(a, p[a], false) /
-                                     cellSize(c, p[c], true);
-                    const std::uint32_t f = fieldIndex(x, y, z, c);
-                    caTable[f] = static_cast<float>(m.eps * g);
-                    cbTable[f] = static_cast<float>(m.sigma * g);
-                    daTable[f] = static_cast<float>(m.mu * h);
-                    dbTable[f] = static_cast<float>(m.sigmaM * h);
                 }
             }
         }
