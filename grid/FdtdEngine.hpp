@@ -63,6 +63,7 @@ public:
     MaterialSums averageDielectric(int c, const std::uint32_t p[3],
                                    const std::vector<GeoObject*>& shapes) const;
     void fillDielectrics();
+    void fillDielectricPlanes(std::uint32_t kBegin, std::uint32_t kEnd);  // one thread's share
     void fillMetals();
     void fillLumpedElements();
 

@@ -1,9 +1,12 @@
+#include <algorithm>
+#include <atomic>
 #include <cstdio>
 #include <utility>
 
 #include "geometry/Geometry.hpp"
 #include "grid/FdtdEngine.hpp"
 #include "grid/PhysicalConstants.hpp"
+#include "grid/PlaneSlabs.hpp"
 
 namespace {
 
@@ -38,7 +41,8 @@ void FdtdEngine::collectShapes(std::vector<GeoObject*>& out, int x, int y, int z
 MatMaterial* FdtdEngine::findShape(const std::vector<GeoObject*>& shapes, const double point[3]) const {
     for (GeoObject* shape : shapes) {
         if (shape->contains(point)) {
-            shape->used = 1;
+            // Threads of the dielectric fill may mark the same shape at once.
+            std::atomic_ref<std::uint8_t>(shape->used).store(1, std::memory_order_relaxed);
             return shape->material;
         }
     }
@@ -120,7 +124,21 @@ FdtdEngine::MaterialSums FdtdEngine::averageDielectric(int c, const std::uint32_
     return sums;
 }
 
+namespace {
+
+void fillDielectricSlab(void* engine, std::uint32_t kBegin, std::uint32_t kEnd) {
+    static_cast<FdtdEngine*>(engine)->fillDielectricPlanes(kBegin, kEnd);
+}
+
+}  // namespace
+
+// Every node's sums depend only on the shapes and the mesh, so the planes are
+// shared by the stepping threads.
 void FdtdEngine::fillDielectrics() {
+    runOnPlaneSlabs(std::min(threadCount, processorCount), Nz(), fillDielectricSlab, this);
+}
+
+void FdtdEngine::fillDielectricPlanes(std::uint32_t kBegin, std::uint32_t kEnd) {
     // Cell and dual-cell lengths per axis and line, looked up once.
     std::vector<double> primal[3], dual[3];
     for (int axis = 0; axis < 3; ++axis) {
@@ -130,7 +148,7 @@ void FdtdEngine::fillDielectrics() {
         }
     }
     std::vector<GeoObject*> row;
-    for (std::uint32_t z = 0; z < Nz(); ++z) {
+    for (std::uint32_t z = kBegin; z < kEnd; ++z) {
         for (std::uint32_t y = 0; y < Ny(); ++y) {
             // One shape query per row; a row far from every dielectric is background.
             collectShapes(row, -1, static_cast<int>(y), static_cast<int>(z), MatMaterial::kDielectric);

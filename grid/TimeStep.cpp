@@ -1,9 +1,11 @@
+#include <algorithm>
 #include <cmath>
 #include <cstddef>
 #include <cstring>
 #include <vector>
 
 #include "grid/FdtdEngine.hpp"
+#include "grid/PlaneSlabs.hpp"
 
 namespace {
 
@@ -30,19 +32,15 @@ double localBound(const float w[16]) {
     return s1 + s2 + across + ahead;
 }
 
-}  // namespace
-
-// Leapfrog stability limit dt = 2 / sqrt(lambda_max), with the largest
-// eigenvalue of the discrete curl-curl operator bounded by a local sum at every
-// interior node. Reads the capacitance (caTable) and inductance (daTable) sums
-// of the dielectric fill only.
-void FdtdEngine::computeTimeStep() {
-    const std::ptrdiff_t strideY = 12 * static_cast<std::ptrdiff_t>(Nv);
-    const std::ptrdiff_t strideZ = strideY * Ny();
-    // Offset of node x within its row: column block plus lane.
-    std::vector<std::ptrdiff_t> xOffset(Nx());
-    for (std::uint32_t x = 0; x < Nx(); ++x) xOffset[x] = 12 * (x % Nv) + x / Nv;
-
+// The largest local bound over the interior nodes of plane z, all three
+// components. Each plane keeps its own memory of the last products, so planes
+// may be done by different threads without changing any bound.
+double largestBoundInPlane(const FdtdEngine& grid, const std::vector<std::ptrdiff_t>& xOffset,
+                           std::uint32_t z) {
+    const std::ptrdiff_t strideY = 12 * static_cast<std::ptrdiff_t>(grid.Nv);
+    const std::ptrdiff_t strideZ = strideY * grid.Ny();
+    const float* const caTable = grid.caTable;
+    const float* const daTable = grid.daTable;
     double sMax = -1.0;
     float lastProducts[16] = {};
     double lastBound = localBound(lastProducts);
@@ -55,39 +53,72 @@ void FdtdEngine::computeTimeStep() {
         unitX[0] = 1;
         unitRow[1] = strideY;
         unitRow[2] = strideZ;
-        for (std::uint32_t z = 1; z + 1 < Nz(); ++z) {
-            for (std::uint32_t y = 1; y + 1 < Ny(); ++y) {
-                const std::ptrdiff_t row = z * strideZ + y * strideY;
-                for (std::uint32_t x = 1; x + 1 < Nx(); ++x) {
-                    // Float index of component k at p + (shift along c, a, b).
-                    auto at = [&](int k, int sc, int sa, int sb) {
-                        const int dx = sc * unitX[c] + sa * unitX[a] + sb * unitX[b];
-                        return row + sc * unitRow[c] + sa * unitRow[a] + sb * unitRow[b] +
-                               xOffset[x + dx] + 4 * k;
-                    };
-                    auto C = [&](int k, int sc, int sa, int sb) { return caTable[at(k, sc, sa, sb)]; };
-                    auto L = [&](int k, int sc, int sa, int sb) { return daTable[at(k, sc, sa, sb)]; };
+        for (std::uint32_t y = 1; y + 1 < grid.Ny(); ++y) {
+            const std::ptrdiff_t row = z * strideZ + y * strideY;
+            for (std::uint32_t x = 1; x + 1 < grid.Nx(); ++x) {
+                // Float index of component k at p + (shift along c, a, b).
+                auto at = [&](int k, int sc, int sa, int sb) {
+                    const int dx = sc * unitX[c] + sa * unitX[a] + sb * unitX[b];
+                    return row + sc * unitRow[c] + sa * unitRow[a] + sb * unitRow[b] +
+                           xOffset[x + dx] + 4 * k;
+                };
+                auto C = [&](int k, int sc, int sa, int sb) { return caTable[at(k, sc, sa, sb)]; };
+                auto L = [&](int k, int sc, int sa, int sb) { return daTable[at(k, sc, sa, sb)]; };
 
-                    const float w[16] = {
-                        C(c, 0, 1, 0) * L(b, 0, 0, 0),   L(b, 0, 0, 0) * C(c, 0, 0, 0),
-                        C(c, 0, 0, 1) * L(a, 0, 0, 0),   L(a, 0, 0, 0) * C(c, 0, 0, 0),
-                        C(c, 0, -1, -1) * L(a, 0, -1, -1), C(c, 0, -1, 0) * L(a, 0, -1, -1),
-                        C(c, 0, -1, 0) * L(b, 0, -1, 0), C(c, 0, 0, 0) * L(b, 0, -1, 0),
-                        L(b, 0, 0, 0) * C(a, 0, 0, 0),   C(a, 0, 0, 0) * L(b, 0, -1, 0),
-                        L(a, 0, 0, 0) * C(b, 0, 0, 0),   L(a, 0, 0, -1) * C(b, 0, 0, 0),
-                        L(b, 0, 0, 0) * C(a, 1, 0, 0),   L(b, 0, -1, 0) * C(a, 1, 0, 0),
-                        L(a, 0, 0, 0) * C(b, 1, 0, 0),   C(b, 1, 0, 0) * L(a, 0, 0, -1)};
-                    // Runs of nodes with the same cells and material have the same
-                    // products, hence the same bound: 16 divisions saved per node.
-                    if (std::memcmp(w, lastProducts, sizeof w) != 0) {
-                        std::memcpy(lastProducts, w, sizeof w);
-                        lastBound = localBound(w);
-                    }
-                    const double s = lastBound;
-                    if (s > sMax) sMax = s;
+                const float w[16] = {
+                    C(c, 0, 1, 0) * L(b, 0, 0, 0),   L(b, 0, 0, 0) * C(c, 0, 0, 0),
+                    C(c, 0, 0, 1) * L(a, 0, 0, 0),   L(a, 0, 0, 0) * C(c, 0, 0, 0),
+                    C(c, 0, -1, -1) * L(a, 0, -1, -1), C(c, 0, -1, 0) * L(a, 0, -1, -1),
+                    C(c, 0, -1, 0) * L(b, 0, -1, 0), C(c, 0, 0, 0) * L(b, 0, -1, 0),
+                    L(b, 0, 0, 0) * C(a, 0, 0, 0),   C(a, 0, 0, 0) * L(b, 0, -1, 0),
+                    L(a, 0, 0, 0) * C(b, 0, 0, 0),   L(a, 0, 0, -1) * C(b, 0, 0, 0),
+                    L(b, 0, 0, 0) * C(a, 1, 0, 0),   L(b, 0, -1, 0) * C(a, 1, 0, 0),
+                    L(a, 0, 0, 0) * C(b, 1, 0, 0),   C(b, 1, 0, 0) * L(a, 0, 0, -1)};
+                // Runs of nodes with the same cells and material have the same
+                // products, hence the same bound: 16 divisions saved per node.
+                if (std::memcmp(w, lastProducts, sizeof w) != 0) {
+                    std::memcpy(lastProducts, w, sizeof w);
+                    lastBound = localBound(w);
                 }
+                const double s = lastBound;
+                if (s > sMax) sMax = s;
             }
         }
     }
+    return sMax;
+}
+
+struct TimeStepWork {
+    const FdtdEngine* grid;
+    const std::vector<std::ptrdiff_t>* xOffset;
+    std::vector<double>* planeMax;
+};
+
+void timeStepSlab(void* context, std::uint32_t kBegin, std::uint32_t kEnd) {
+    const TimeStepWork& work = *static_cast<TimeStepWork*>(context);
+    for (std::uint32_t z = kBegin; z < kEnd; ++z) {
+        if (z >= 1 && z + 1 < work.grid->Nz())
+            (*work.planeMax)[z] = largestBoundInPlane(*work.grid, *work.xOffset, z);
+    }
+}
+
+}  // namespace
+
+// Leapfrog stability limit dt = 2 / sqrt(lambda_max), with the largest
+// eigenvalue of the discrete curl-curl operator bounded by a local sum at every
+// interior node. Reads the capacitance (caTable) and inductance (daTable) sums
+// of the dielectric fill only. The planes are shared by the stepping threads;
+// the largest bound does not depend on who found it.
+void FdtdEngine::computeTimeStep() {
+    // Offset of node x within its row: column block plus lane.
+    std::vector<std::ptrdiff_t> xOffset(Nx());
+    for (std::uint32_t x = 0; x < Nx(); ++x) xOffset[x] = 12 * (x % Nv) + x / Nv;
+
+    std::vector<double> planeMax(Nz(), -1.0);
+    TimeStepWork work{this, &xOffset, &planeMax};
+    runOnPlaneSlabs(std::min(threadCount, processorCount), Nz(), timeStepSlab, &work);
+    double sMax = -1.0;
+    for (double s : planeMax)
+        if (s > sMax) sMax = s;
     timeStep = 2.0 / std::sqrt(sMax);
 }

@@ -203,6 +203,7 @@ std::unique_ptr<Simulation> absorbingBox(int threads) {
     text += "Dielectric 4.4 0.02\nCube 0,0,0.004 0.005,0.006,0.008\n/\n";
     text += "Electric 1 0 50 x 0.006,0.005,0.004 0.008,0.005,0.004\n";
     auto sim = std::make_unique<Simulation>(threads);
+    sim->engine->processorCount = threads;  // every thread runs, even on fewer processors
     testing::internal::CaptureStdout();
     testing::internal::CaptureStderr();
     const int parsed = sim->parse(text.data());
@@ -213,7 +214,6 @@ std::unique_ptr<Simulation> absorbingBox(int threads) {
     if (built != 0) return nullptr;
     // Fields of every magnitude everywhere, so each face point carries its own value.
     FdtdEngine& engine = *sim->engine;
-    engine.processorCount = threads;
     std::mt19937 rng(4242);
     std::uniform_real_distribution<float> field(-1.0f, 1.0f);
     for (std::size_t f = 0; f < 24 * engine.blockCount(); ++f) engine.eField[f] = field(rng);
@@ -257,4 +257,21 @@ TEST(ParallelStepping, AbsorbingFacesAndSourceMatchTheSerialOrder) {
         EXPECT_TRUE(sameBits(std::vector<float>(got.eField, got.eField + 24 * got.blockCount()), expected))
             << threads << " threads";
     }
+}
+
+// The build shares its per-node loops (dielectric fill, stability bound) among
+// the threads as well; the grid must not depend on how many there are.
+TEST(ParallelStepping, GridBuildIsTheSameOnAnyThreadCount) {
+    auto one = absorbingBox(1);
+    auto three = absorbingBox(3);
+    ASSERT_TRUE(one && three);
+    const FdtdEngine& a = *one->engine;
+    const FdtdEngine& b = *three->engine;
+    EXPECT_EQ(std::memcmp(&a.timeStep, &b.timeStep, sizeof a.timeStep), 0);
+    ASSERT_EQ(a.keepSetCount, b.keepSetCount);
+    ASSERT_EQ(a.curlSetCount, b.curlSetCount);
+    const std::size_t setFloats = 24 * (std::size_t(a.keepSetCount) + a.curlSetCount);
+    EXPECT_EQ(std::memcmp(a.caTable, b.caTable, 4 * setFloats), 0);
+    EXPECT_EQ(std::memcmp(a.keepIndex, b.keepIndex, 4 * a.blockCount()), 0);
+    EXPECT_EQ(std::memcmp(a.curlIndex, b.curlIndex, 4 * a.blockCount()), 0);
 }
