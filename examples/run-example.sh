@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Builds fendrix and simulates a bundled description (default: the 50-ohm
 # microstrip through-line). Usage: bash examples/run-example.sh [DESCRIPTION.txt]
-# THREADS=N sets the stepping threads (default 1: small grids gain nothing from more).
+# THREADS=N sets the stepping threads (default 1). Waiting threads spin, so more
+# than one pays only on cores that nothing else is using at the time.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash .ci/install-deps.sh
