@@ -24,6 +24,7 @@
 // neighbour plane (0 and 1, or the last two) are always swept by one thread.
 
 #include <pthread.h>
+#include <sched.h>
 
 #include <algorithm>
 #include <atomic>
@@ -107,6 +108,55 @@ void* workerThreadEntry(void* record) {
     return nullptr;
 }
 
+// The stepping threads spin while they wait for each other, so each needs a
+// processor of its own: left to itself the system may start a chunk's worker
+// on the processor of the thread that created it, and both then share it for a
+// whole time slice per step. Each thread of a chunk is therefore bound to one
+// of the processors the calling thread may use, in turn; the calling thread
+// gets its own set back when the chunk ends.
+struct ProcessorBinding {
+    cpu_set_t callerSet;
+    bool bound = false;
+    int processors[CPU_SETSIZE];
+    int count = 0;
+
+    ProcessorBinding() {
+        CPU_ZERO(&callerSet);
+        if (pthread_getaffinity_np(pthread_self(), sizeof callerSet, &callerSet) != 0) return;
+        for (int cpu = 0; cpu < CPU_SETSIZE; ++cpu)
+            if (CPU_ISSET(cpu, &callerSet)) processors[count++] = cpu;
+    }
+
+    // Starts a worker bound to the processor of thread index `thread`; false
+    // when no thread could be started.
+    bool start(StepWorker& worker, int thread) {
+        pthread_attr_t attributes;
+        if (count > 0 && pthread_attr_init(&attributes) == 0) {
+            cpu_set_t one;
+            CPU_ZERO(&one);
+            CPU_SET(processors[thread % count], &one);
+            const bool started =
+                pthread_attr_setaffinity_np(&attributes, sizeof one, &one) == 0 &&
+                pthread_create(&worker.handle, &attributes, workerThreadEntry, &worker) == 0;
+            pthread_attr_destroy(&attributes);
+            if (started) return true;
+        }
+        return pthread_create(&worker.handle, nullptr, workerThreadEntry, &worker) == 0;
+    }
+
+    void bindCaller() {
+        if (count < 2) return;
+        cpu_set_t one;
+        CPU_ZERO(&one);
+        CPU_SET(processors[0], &one);
+        bound = pthread_setaffinity_np(pthread_self(), sizeof one, &one) == 0;
+    }
+
+    ~ProcessorBinding() {
+        if (bound) pthread_setaffinity_np(pthread_self(), sizeof callerSet, &callerSet);
+    }
+};
+
 constexpr int kMaxThreads = 16;
 
 }  // namespace
@@ -179,12 +229,14 @@ void FdtdEngine::runSteps(std::uint32_t steps) {
     StepWorker table[kMaxThreads];
     const int wanted = steppingThreads();
     stepPhase.store(4, std::memory_order_release);
+    ProcessorBinding binding;
     int running = 1;
     for (int w = 1; w < wanted; ++w) {
         StepWorker& worker = table[running];
-        worker.started = pthread_create(&worker.handle, nullptr, workerThreadEntry, &worker) == 0;
+        worker.started = binding.start(worker, running);
         if (worker.started) ++running;
     }
+    if (running > 1) binding.bindCaller();
     if (excitation) excitation->indexByPlane(12 * std::size_t(Nv) * Ny(), Nz());
     for (auto& face : boundaries)
         if (face) face->saveNeighbour();

@@ -1,4 +1,6 @@
 #include <gtest/gtest.h>
+#include <pthread.h>
+#include <sched.h>
 
 #include <cstdint>
 #include <cstring>
@@ -274,4 +276,18 @@ TEST(ParallelStepping, GridBuildIsTheSameOnAnyThreadCount) {
     EXPECT_EQ(std::memcmp(a.caTable, b.caTable, 4 * setFloats), 0);
     EXPECT_EQ(std::memcmp(a.keepIndex, b.keepIndex, 4 * a.blockCount()), 0);
     EXPECT_EQ(std::memcmp(a.curlIndex, b.curlIndex, 4 * a.blockCount()), 0);
+}
+
+// Each chunk binds its threads to processors, the calling thread included;
+// afterwards the calling thread may run wherever it could before.
+TEST(ParallelStepping, CallingThreadGetsItsProcessorsBack) {
+    cpu_set_t before, after;
+    ASSERT_EQ(pthread_getaffinity_np(pthread_self(), sizeof before, &before), 0);
+    Geometry geometry;
+    FdtdEngine engine(geometry, 2);
+    engine.processorCount = 2;
+    randomGrid(engine, 8, 3, 6);
+    engine.runSteps(3);
+    ASSERT_EQ(pthread_getaffinity_np(pthread_self(), sizeof after, &after), 0);
+    EXPECT_TRUE(CPU_EQUAL(&before, &after));
 }
