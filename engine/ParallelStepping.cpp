@@ -174,7 +174,8 @@ FdtdEngine::PlaneRange FdtdEngine::slabPlanes(std::size_t slab, std::size_t slab
 }
 
 int FdtdEngine::steppingThreads() const {
-    const std::size_t limit = static_cast<std::size_t>(std::min(processorCount, kMaxThreads));
+    std::size_t limit = static_cast<std::size_t>(std::min(processorCount, kMaxThreads));
+    if (minCellsPerThread > 0) limit = std::min<std::size_t>(limit, cellCount() / minCellsPerThread);
     return static_cast<int>(std::min(slabCount(threadCount), std::max<std::size_t>(1, limit)));
 }
 
@@ -223,9 +224,10 @@ void FdtdEngine::electricPlane(std::size_t k, std::uint32_t step) {
 }
 
 void FdtdEngine::runSteps(std::uint32_t steps) {
-    // Slabs of at least two planes, one per thread that could be started, and
-    // no more threads than processors; a thread the system refuses leaves its
-    // share to the others, which changes nothing in the fields.
+    // Slabs of at least two planes, one per thread that could be started, no
+    // more threads than processors, and enough cells for each; a thread the
+    // system refuses leaves its share to the others, which changes nothing in
+    // the fields.
     StepWorker table[kMaxThreads];
     const int wanted = steppingThreads();
     stepPhase.store(4, std::memory_order_release);

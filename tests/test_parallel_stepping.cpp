@@ -67,6 +67,7 @@ std::vector<float> fieldsAfter(int threads, std::uint32_t nx, std::uint32_t ny, 
     Geometry geometry;
     FdtdEngine engine(geometry, threads);
     engine.processorCount = threads;  // every thread runs, even on fewer processors
+    engine.minCellsPerThread = 0;     // and even on a few cells
     randomGrid(engine, nx, ny, nz);
     engine.runSteps(steps);
     EXPECT_EQ(engine.stepCount, steps);
@@ -92,23 +93,29 @@ TEST(ParallelStepping, FieldsIdenticalOnSixteenThreads) {
     EXPECT_TRUE(sameBits(fieldsAfter(16, 13, 5, 9, 3), fieldsAfter(1, 13, 5, 9, 3)));
 }
 
-// Each thread sweeps a slab of at least two planes, and no more threads step
-// than there are processors to run them: a spinning thread would wait for one
-// the system has put aside.
+// Each thread sweeps a slab of at least two planes, no more threads step than
+// there are processors to run them (a spinning thread would wait for one the
+// system has put aside), and each has enough cells to be worth its meetings.
 TEST(ParallelStepping, ThreadsAreLimitedByPlanesAndProcessors) {
     Geometry geometry;
     FdtdEngine engine(geometry, 16);
     hand_grid::setMesh(engine, 5, 4, 9);
     engine.processorCount = 64;
+    engine.minCellsPerThread = 0;
     EXPECT_EQ(engine.steppingThreads(), 4);  // 9 planes: slabs of 3, 2, 2, 2
     EXPECT_EQ(engine.threadPlanes(0).end - engine.threadPlanes(0).begin, 3u);
     EXPECT_EQ(engine.threadPlanes(3).begin, 7u);
     EXPECT_EQ(engine.threadPlanes(3).end, 9u);
     EXPECT_EQ(engine.threadPlanes(4).end - engine.threadPlanes(4).begin, 0u);
     engine.processorCount = 3;
+    engine.minCellsPerThread = 6000;
+    EXPECT_EQ(engine.steppingThreads(), 1);  // 180 cells: not worth a second thread
+    engine.minCellsPerThread = 60;
     EXPECT_EQ(engine.steppingThreads(), 3);
-    engine.threadCount = 2;
+    engine.minCellsPerThread = 90;
     EXPECT_EQ(engine.steppingThreads(), 2);
+    engine.threadCount = 1;
+    EXPECT_EQ(engine.steppingThreads(), 1);
 }
 
 // Threads beyond the slabs get no plane and are not started (16 threads on 9
@@ -123,6 +130,8 @@ TEST(ParallelStepping, MoreThreadsThanPlanes) {
 TEST(ParallelStepping, ChunksContinueTheSameRun) {
     Geometry geometry;
     FdtdEngine engine(geometry, 2);
+    engine.processorCount = 2;
+    engine.minCellsPerThread = 0;
     randomGrid(engine, 8, 3, 4);
     engine.runSteps(3);
     engine.runSteps(3);
@@ -134,6 +143,8 @@ TEST(ParallelStepping, ChunksContinueTheSameRun) {
 TEST(ParallelStepping, ProbesSampleOncePerCall) {
     Geometry geometry;
     FdtdEngine engine(geometry, 3);
+    engine.processorCount = 3;
+    engine.minCellsPerThread = 0;
     randomGrid(engine, 5, 3, 4);
     auto* first = new CountingProbe(&engine);
     auto* second = new CountingProbe(&engine);
@@ -206,6 +217,7 @@ std::unique_ptr<Simulation> absorbingBox(int threads) {
     text += "Electric 1 0 50 x 0.006,0.005,0.004 0.008,0.005,0.004\n";
     auto sim = std::make_unique<Simulation>(threads);
     sim->engine->processorCount = threads;  // every thread runs, even on fewer processors
+    sim->engine->minCellsPerThread = 0;     // and even on a few cells
     testing::internal::CaptureStdout();
     testing::internal::CaptureStderr();
     const int parsed = sim->parse(text.data());
@@ -286,6 +298,7 @@ TEST(ParallelStepping, CallingThreadGetsItsProcessorsBack) {
     Geometry geometry;
     FdtdEngine engine(geometry, 2);
     engine.processorCount = 2;
+    engine.minCellsPerThread = 0;
     randomGrid(engine, 8, 3, 6);
     engine.runSteps(3);
     ASSERT_EQ(pthread_getaffinity_np(pthread_self(), sizeof after, &after), 0);

@@ -153,15 +153,17 @@ TEST(Simulation, WithoutPortsNothingIsExcitedAndNothingSaved) {
 
 TEST(Simulation, ResultsAreBitIdenticalForAnyThreadCount) {
     auto dir = scratchDir("threads");
-    // Threshold 0: only the step limit ends the run, so every run does the same steps.
-    std::string materials =
-        "Dielectric 4.4 0.02\nCube 0,0,0 0.011,0.009,0.002\n/\n"
-        "Metal 1.7e-8 35e-6 0\nPolygon 0.002 2 0.002,0.003 0.009,0.003 0.009,0.005 0.002,0.005\n/\n";
-    // With a far-field request, whose transform runs on the same threads.
-    const std::string box = smallBox("2 0 4", 9, materials);
-    const std::size_t boundaryLine = box.find("Boundary");
-    std::string text(box, 0, boundaryLine);
-    text.append("Radiation 3e9 12 7 2\n").append(box, boundaryLine, std::string::npos);
+    // Threshold 0: only the step limit ends the run, so every run does the same
+    // steps. 30 x 24 x 20 lines, enough cells for two stepping threads, and a
+    // far-field request, whose transform runs on the same threads.
+    std::string text = "Sim 2 0 4 out.dat\nFreq 2 1e9 5e9 5\nRadiation 3e9 12 7 2\n"
+                       "Boundary 2 2 2 2 2 2\n";
+    text += uniformMesh('x', 30, 0.001);
+    text += uniformMesh('y', 24, 0.001);
+    text += uniformMesh('z', 20, 0.001);
+    text += "Dielectric 4.4 0.02\nCube 0,0,0 0.029,0.023,0.002\n/\n"
+            "Metal 1.7e-8 35e-6 0\nPolygon 0.002 2 0.005,0.011 0.025,0.011 0.025,0.013 0.005,0.013\n/\n"
+            "Electric 1 2 50 x 0.005,0.012,0 0.005,0.012,0.002\n";
     writeFile(dir / "box.txt", text);
     std::string reference;
     for (int threads : {1, 2, 3}) {  // more threads: see the stepping tests
