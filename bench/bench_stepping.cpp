@@ -273,6 +273,7 @@ int main(int argc, char** argv) {
     Geometry tinyGeometry;
     FdtdEngine tiny(tinyGeometry, 1);
     if (!buildVacuum(tiny, 16, 16, 4, true)) return 1;
+    tiny.minCellsPerThread = 0;  // two threads even on so few cells
     const std::uint32_t tinySteps = 20000;
     double perStep[3] = {0, 0, 0};
     for (int t = 1; t <= 2; ++t) perStep[t] = bestStepTime(tiny, t, tinySteps, runs) / tinySteps;
