@@ -28,6 +28,9 @@ MurBoundary::MurBoundary(FdtdEngine* engine, std::uint32_t axis, bool highSide)
     coefficients = static_cast<float*>(alignedAllocateZeroed(points * sizeof(float)));
     savedOuter = static_cast<float*>(alignedAllocateZeroed(points * sizeof(float)));
     savedInner = static_cast<float*>(alignedAllocateZeroed(points * sizeof(float)));
+    keepOuter.assign(points, 1);
+    keepInner.assign(points, 1);
+    locateRows();
 }
 
 MurBoundary::~MurBoundary() {
@@ -126,21 +129,14 @@ void MurBoundary::yieldEdgeTo(const MurBoundary& later) {
     // Ascending, so that a pass over some planes finds its points by bisection.
     std::sort(yieldedOuter.begin(), yieldedOuter.end());
     std::sort(yieldedInner.begin(), yieldedInner.end());
+    for (std::uint32_t point : yieldedOuter) keepOuter[point] = 0;
+    for (std::uint32_t point : yieldedInner) keepInner[point] = 0;
 }
 
 namespace {
 
-// The face points come in rows: on x faces a row is one point (one lane of
-// one grid row, rows ordered z outer, y inner); on y and z faces it is a whole
-// grid row of Nv vectors. Row r of the face at `line` along the normal has its
-// points at saved[r * savedStride + ...] and its outer and inner E components
-// at eField[outer + r * fieldStride + ...].
-struct FaceRows {
-    std::size_t savedStride, fieldStride, outer, inner;
-    std::uint32_t columns, lanes;
-};
-
-FaceRows faceRows(const MurBoundary& face, std::uint32_t line) {
+// Where the rows of the face lie at `line` along its normal.
+MurBoundary::FaceRows faceRows(const MurBoundary& face, std::uint32_t line) {
     const FdtdEngine& grid = *face.engine;
     const int o = static_cast<int>(face.outerAxis);
     const int q = static_cast<int>(face.innerAxis);
@@ -156,11 +152,7 @@ FaceRows faceRows(const MurBoundary& face, std::uint32_t line) {
 
 // The rows of the face that lie in z-planes kBegin .. kEnd - 1 when the face
 // works on `line` along its normal.
-struct RowRange {
-    std::size_t begin, end;
-};
-
-RowRange rowsInPlanes(const MurBoundary& face, std::uint32_t line, std::size_t kBegin,
+MurBoundary::RowRange rowsInPlanes(const MurBoundary& face, std::uint32_t line, std::size_t kBegin,
                       std::size_t kEnd) {
     switch (face.normalAxis) {
         case 0: {
@@ -178,13 +170,55 @@ RowRange rowsInPlanes(const MurBoundary& face, std::uint32_t line, std::size_t k
 
 }  // namespace
 
+void MurBoundary::locateRows() {
+    neighbourRows = faceRows(*this, neighbourIndex);
+    boundaryRows = faceRows(*this, boundaryIndex);
+}
+
 // On x faces a row is a single point, one float of a grid row (stride
 // fieldStride); on y and z faces a row is Nv whole vectors, moved as such.
 
 // saved = E at the neighbour line, before the E update overwrites it.
 void MurBoundary::saveNeighbour(std::size_t kBegin, std::size_t kEnd) {
-    const FaceRows f = faceRows(*this, neighbourIndex);
-    const RowRange rows = rowsInPlanes(*this, neighbourIndex, kBegin, kEnd);
+    saveRows(rowsInPlanes(*this, neighbourIndex, kBegin, kEnd));
+}
+
+// On an x face, plane k after its E update, in one pass over the rows:
+//   E_b += saved + k * E_n(new)   (0 added where the edge is another face's)
+//   saved = E_n(new)              (E_n(old) of the next step)
+// The same arithmetic as accumulate and apply. The x faces may do both at once
+// because no other face writes an x face's neighbour points before the x faces
+// have read them, and the x faces' boundary points are read by the y and z
+// faces' accumulate only, which runs first. Neighbour points that another
+// face writes afterwards belong to edges this face leaves to that face, so
+// their saved values are never used; only the source needs a new save.
+void MurBoundary::updatePlane(std::size_t k) {
+    const FaceRows& n = neighbourRows;
+    const FaceRows& b = boundaryRows;
+    const RowRange rows = rowsInPlanes(*this, neighbourIndex, k, k + 1);
+    const float* nOuter = engine->eField + n.outer;
+    const float* nInner = engine->eField + n.inner;
+    float* bOuter = engine->eField + b.outer;
+    float* bInner = engine->eField + b.inner;
+    float* const savedOuter = this->savedOuter;
+    float* const savedInner = this->savedInner;
+    const float* const coefficients = this->coefficients;
+    const std::uint8_t* const keepOuter = this->keepOuter.data();
+    const std::uint8_t* const keepInner = this->keepInner.data();
+    for (std::size_t r = rows.begin; r < rows.end; ++r) {
+        const std::size_t e = r * n.fieldStride;
+        const float outer = nOuter[e], inner = nInner[e];
+        const float accOuter = savedOuter[r] + coefficients[r] * outer;
+        const float accInner = savedInner[r] + coefficients[r] * inner;
+        bOuter[e] += keepOuter[r] ? accOuter : 0.0f;
+        bInner[e] += keepInner[r] ? accInner : 0.0f;
+        savedOuter[r] = outer;
+        savedInner[r] = inner;
+    }
+}
+
+void MurBoundary::saveRows(RowRange rows) {
+    const FaceRows& f = neighbourRows;
     const float* eOuter = engine->eField + f.outer;
     const float* eInner = engine->eField + f.inner;
     float* const savedOuter = this->savedOuter;  // locals: stores cannot change them
@@ -205,7 +239,7 @@ void MurBoundary::saveNeighbour(std::size_t kBegin, std::size_t kEnd) {
 
 // saved += k * E at the neighbour line, after the E update.
 void MurBoundary::accumulate(std::size_t kBegin, std::size_t kEnd) {
-    const FaceRows f = faceRows(*this, neighbourIndex);
+    const FaceRows& f = neighbourRows;
     const RowRange rows = rowsInPlanes(*this, neighbourIndex, kBegin, kEnd);
     const float* eOuter = engine->eField + f.outer;
     const float* eInner = engine->eField + f.inner;
@@ -231,7 +265,7 @@ void MurBoundary::accumulate(std::size_t kBegin, std::size_t kEnd) {
 
 // E_b = -k E_b(old) (left by the E update) + E_n(old) + k E_n(new).
 void MurBoundary::apply(std::size_t kBegin, std::size_t kEnd) {
-    const FaceRows f = faceRows(*this, boundaryIndex);
+    const FaceRows& f = boundaryRows;
     const RowRange rows = rowsInPlanes(*this, boundaryIndex, kBegin, kEnd);
     if (rows.begin >= rows.end) return;
     // Points on an edge left to another face add nothing here.

@@ -34,6 +34,21 @@ public:
     void saveNeighbour(std::size_t kBegin, std::size_t kEnd);
     void accumulate(std::size_t kBegin, std::size_t kEnd);
     void apply(std::size_t kBegin, std::size_t kEnd);
+    // x faces only: accumulate, apply and save of plane k in one pass (see the
+    // .cpp for why that gives the same fields).
+    void updatePlane(std::size_t k);
+
+    struct RowRange {
+        std::size_t begin, end;
+    };
+    // The face points come in rows: on x faces a row is one point (one lane of
+    // one grid row, rows ordered z outer, y inner); on y and z faces a whole
+    // grid row of Nv vectors. Row r has its points at saved[r * savedStride ...]
+    // and its outer and inner E components at eField[outer + r * fieldStride ...].
+    struct FaceRows {
+        std::size_t savedStride, fieldStride, outer, inner;
+        std::uint32_t columns, lanes;
+    };
 
     FdtdEngine* engine;
     std::uint32_t normalAxis;   // a
@@ -49,4 +64,13 @@ public:
     float* savedInner = nullptr;
     std::vector<std::uint32_t> yieldedOuter;  // points of savedOuter another face handles
     std::vector<std::uint32_t> yieldedInner;
+    std::vector<std::uint8_t> keepOuter;  // per point: 0 where yielded, else 1
+    std::vector<std::uint8_t> keepInner;
+
+    FaceRows neighbourRows{};  // rows at the neighbour line
+    FaceRows boundaryRows{};   // rows at the boundary line
+
+private:
+    void locateRows();
+    void saveRows(RowRange rows);
 };

@@ -186,25 +186,30 @@ FdtdEngine::PlaneRange FdtdEngine::threadPlanes(int thread) const {
 // E of plane k for time step `step`, made final: the kernel updates the
 // plane, every absorbing face adds k * E(new) of its neighbour line, then the
 // faces write their boundary lines, and the source is added last. All faces
-// accumulate before any applies, because where two faces meet one reads what
-// the other writes. A z face's boundary plane is written when its neighbour
-// plane has been accumulated: plane 0 when plane 1 is done (so plane 0 becomes
-// final only then), the last plane in its own turn.
+// read their neighbour points before any face writes its boundary points,
+// because where two faces meet one reads what the other writes; the x faces,
+// whose points are one float per grid row, do both in a single pass after the
+// others have read theirs. A z face's boundary plane is written when its
+// neighbour plane has been accumulated: plane 0 when plane 1 is done (so plane
+// 0 becomes final only then), the last plane in its own turn.
 //
 // The faces need E of their neighbour line from before the update. Nothing
 // writes E between the end of one step's E half and the next, so each final
 // plane is saved for the next step right away, while it is still in cache
 // (runSteps saves every face once at the start of a chunk); a z face saves
-// once it has applied this step's values.
+// once it has applied this step's values. The x faces keep E(new) in their
+// single pass and save again only where the source has changed it since.
 void FdtdEngine::electricPlane(std::size_t k, std::uint32_t step) {
     updateEPlanes(k, k + 1);
     for (auto& face : boundaries)
-        if (face) face->accumulate(k, k + 1);
+        if (face && face->normalAxis != 0) face->accumulate(k, k + 1);
+    for (auto& face : boundaries)
+        if (face && face->normalAxis == 0) face->updatePlane(k);
     for (auto& face : boundaries) {
         if (!face) continue;
-        if (face->normalAxis != 2)
+        if (face->normalAxis == 1)
             face->apply(k, k + 1);
-        else if (k == std::max(face->neighbourIndex, face->boundaryIndex))
+        else if (face->normalAxis == 2 && k == std::max(face->neighbourIndex, face->boundaryIndex))
             face->apply(0, Nz());  // its boundary plane, the only one it writes
     }
     const std::size_t planeZeroFinal = Nz() > 1 ? 1 : 0;
@@ -212,14 +217,23 @@ void FdtdEngine::electricPlane(std::size_t k, std::uint32_t step) {
         if (k == planeZeroFinal) excitation->injectPlanes(0, 1, step);
         if (k != 0) excitation->injectPlanes(k, k + 1, step);
     }
+    auto sourceIn = [&](std::size_t plane) {
+        return excitation && excitation->planeEdgeStart[plane] != excitation->planeEdgeStart[plane + 1];
+    };
     for (auto& face : boundaries) {
         if (!face) continue;
-        if (face->normalAxis != 2) {
-            if (k == planeZeroFinal) face->saveNeighbour(0, 1);
-            if (k != 0) face->saveNeighbour(k, k + 1);
-        } else if (k == std::max(face->neighbourIndex, face->boundaryIndex)) {
-            face->saveNeighbour(0, Nz());  // only now has it used this step's values
+        if (face->normalAxis == 2) {
+            if (k == std::max(face->neighbourIndex, face->boundaryIndex))
+                face->saveNeighbour(0, Nz());  // only now has it used this step's values
+            continue;
         }
+        // An x face kept E(new) in its pass. Of its neighbour points only those
+        // on a y or z face's boundary change later, and their own boundary
+        // points are edges the x face leaves to that face; the source is the
+        // one writer that matters.
+        const bool x = face->normalAxis == 0;
+        if (k == planeZeroFinal && (!x || sourceIn(0))) face->saveNeighbour(0, 1);
+        if (k != 0 && (!x || sourceIn(k))) face->saveNeighbour(k, k + 1);
     }
 }
 
