@@ -28,8 +28,6 @@ MurBoundary::MurBoundary(FdtdEngine* engine, std::uint32_t axis, bool highSide)
     coefficients = static_cast<float*>(alignedAllocateZeroed(points * sizeof(float)));
     savedOuter = static_cast<float*>(alignedAllocateZeroed(points * sizeof(float)));
     savedInner = static_cast<float*>(alignedAllocateZeroed(points * sizeof(float)));
-    keepOuter.assign(points, 1);
-    keepInner.assign(points, 1);
     locateRows();
 }
 
@@ -129,8 +127,6 @@ void MurBoundary::yieldEdgeTo(const MurBoundary& later) {
     // Ascending, so that a pass over some planes finds its points by bisection.
     std::sort(yieldedOuter.begin(), yieldedOuter.end());
     std::sort(yieldedInner.begin(), yieldedInner.end());
-    for (std::uint32_t point : yieldedOuter) keepOuter[point] = 0;
-    for (std::uint32_t point : yieldedInner) keepInner[point] = 0;
 }
 
 namespace {
@@ -203,15 +199,20 @@ void MurBoundary::updatePlane(std::size_t k) {
     float* const savedOuter = this->savedOuter;
     float* const savedInner = this->savedInner;
     const float* const coefficients = this->coefficients;
-    const std::uint8_t* const keepOuter = this->keepOuter.data();
-    const std::uint8_t* const keepInner = this->keepInner.data();
+    // The points left to another face, in ascending order, met as the rows go.
+    auto yieldOuter = std::lower_bound(yieldedOuter.begin(), yieldedOuter.end(), rows.begin);
+    auto yieldInner = std::lower_bound(yieldedInner.begin(), yieldedInner.end(), rows.begin);
     for (std::size_t r = rows.begin; r < rows.end; ++r) {
+        while (yieldOuter != yieldedOuter.end() && *yieldOuter < r) ++yieldOuter;
+        while (yieldInner != yieldedInner.end() && *yieldInner < r) ++yieldInner;
+        const bool leaveOuter = yieldOuter != yieldedOuter.end() && *yieldOuter == r;
+        const bool leaveInner = yieldInner != yieldedInner.end() && *yieldInner == r;
         const std::size_t e = r * n.fieldStride;
         const float outer = nOuter[e], inner = nInner[e];
         const float accOuter = savedOuter[r] + coefficients[r] * outer;
         const float accInner = savedInner[r] + coefficients[r] * inner;
-        bOuter[e] += keepOuter[r] ? accOuter : 0.0f;
-        bInner[e] += keepInner[r] ? accInner : 0.0f;
+        bOuter[e] += leaveOuter ? 0.0f : accOuter;
+        bInner[e] += leaveInner ? 0.0f : accInner;
         savedOuter[r] = outer;
         savedInner[r] = inner;
     }

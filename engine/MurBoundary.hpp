@@ -64,8 +64,6 @@ public:
     float* savedInner = nullptr;
     std::vector<std::uint32_t> yieldedOuter;  // points of savedOuter another face handles
     std::vector<std::uint32_t> yieldedInner;
-    std::vector<std::uint8_t> keepOuter;  // per point: 0 where yielded, else 1
-    std::vector<std::uint8_t> keepInner;
 
     FaceRows neighbourRows{};  // rows at the neighbour line
     FaceRows boundaryRows{};   // rows at the boundary line
