@@ -6,7 +6,7 @@
 #include "geometry/Geometry.hpp"
 #include "grid/FdtdEngine.hpp"
 #include "grid/PhysicalConstants.hpp"
-#include "grid/PlaneSlabs.hpp"
+#include "grid/ParallelRanges.hpp"
 
 namespace {
 
@@ -135,7 +135,7 @@ void fillDielectricSlab(void* engine, std::uint32_t kBegin, std::uint32_t kEnd) 
 // Every node's sums depend only on the shapes and the mesh, so the planes are
 // shared by the stepping threads.
 void FdtdEngine::fillDielectrics() {
-    runOnPlaneSlabs(std::min(threadCount, processorCount), Nz(), fillDielectricSlab, this);
+    runOnRanges(std::min(threadCount, processorCount), Nz(), fillDielectricSlab, this);
 }
 
 void FdtdEngine::fillDielectricPlanes(std::uint32_t kBegin, std::uint32_t kEnd) {

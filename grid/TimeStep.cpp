@@ -5,7 +5,7 @@
 #include <vector>
 
 #include "grid/FdtdEngine.hpp"
-#include "grid/PlaneSlabs.hpp"
+#include "grid/ParallelRanges.hpp"
 
 namespace {
 
@@ -116,7 +116,7 @@ void FdtdEngine::computeTimeStep() {
 
     std::vector<double> planeMax(Nz(), -1.0);
     TimeStepWork work{this, &xOffset, &planeMax};
-    runOnPlaneSlabs(std::min(threadCount, processorCount), Nz(), timeStepSlab, &work);
+    runOnRanges(std::min(threadCount, processorCount), Nz(), timeStepSlab, &work);
     double sMax = -1.0;
     for (double s : planeMax)
         if (s > sMax) sMax = s;

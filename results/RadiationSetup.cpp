@@ -7,10 +7,10 @@
 //   phi   = (-sin ph,         cos ph,         0     )
 #include "results/RadiationSetup.hpp"
 
-#include <pthread.h>
-
 #include <algorithm>
 #include <cmath>
+
+#include "grid/ParallelRanges.hpp"
 
 namespace {
 
@@ -31,11 +31,11 @@ struct SurfaceCurrents {
     const float* mi[3];
 };
 
-// Far-field sums of the elevation rows firstRow, firstRow + rowStep, ... up to
-// the middle row. Each row pass writes only its own directions (the row and its
+// Far-field sums of the elevation rows firstRow .. endRow - 1 (up to the middle
+// row). Each row pass writes only its own directions (the row and its
 // opposite), so passes of different rows may run at the same time.
 void transformRows(RadiationSetup& setup, const SurfaceCurrents& c, std::uint32_t firstRow,
-                   std::uint32_t rowStep) {
+                   std::uint32_t endRow) {
     const std::size_t nodes = c.nodes;
     const float k = c.k;
     const float *px = c.px, *py = c.py, *pz = c.pz, *area = c.area;
@@ -52,7 +52,7 @@ void transformRows(RadiationSetup& setup, const SurfaceCurrents& c, std::uint32_
     // reverses, and the phase factor is conjugated.
     const std::uint32_t A = setup.azimuthCount, E = setup.elevationCount;
     const std::uint32_t half = A >> 1, middle = E >> 1;
-    for (std::uint32_t e = firstRow; e <= middle; e += rowStep) {
+    for (std::uint32_t e = firstRow; e < endRow && e <= middle; ++e) {
         const float th = static_cast<float>(elevations[e]);
         const float sth = static_cast<float>(std::sin(static_cast<double>(th)));
         const float cth = static_cast<float>(std::cos(static_cast<double>(th)));
@@ -119,42 +119,22 @@ void transformRows(RadiationSetup& setup, const SurfaceCurrents& c, std::uint32_
     }
 }
 
-struct RowWorker {
+struct RowWork {
     RadiationSetup* setup;
     const SurfaceCurrents* currents;
-    std::uint32_t firstRow, rowStep;
-    pthread_t handle;
-    bool started;
 };
 
-void* rowWorkerEntry(void* record) {
-    auto* worker = static_cast<RowWorker*>(record);
-    transformRows(*worker->setup, *worker->currents, worker->firstRow, worker->rowStep);
-    return nullptr;
+void transformRowRange(void* context, std::uint32_t firstRow, std::uint32_t endRow) {
+    const RowWork& work = *static_cast<RowWork*>(context);
+    transformRows(*work.setup, *work.currents, firstRow, endRow);
 }
 
-// Rows dealt out in turn to threadCount threads (the calling thread takes
-// row 0); a thread that cannot be started leaves its rows to the caller. The
-// sums of a direction are formed by one thread in the same order as on one
-// thread, so the results do not depend on the thread count.
+// The rows go to threadCount threads. The sums of a direction are formed by
+// one thread in the same order as on one thread, so the results do not depend
+// on the thread count.
 void transformAllRows(RadiationSetup& setup, const SurfaceCurrents& currents) {
-    constexpr int kMaxThreads = 16;
-    const std::uint32_t rows = (setup.elevationCount >> 1) + 1;
-    const std::uint32_t threads = static_cast<std::uint32_t>(
-        std::clamp<std::int64_t>(setup.threadCount, 1, std::min<std::int64_t>(kMaxThreads, rows)));
-    RowWorker workers[kMaxThreads];
-    for (std::uint32_t t = 1; t < threads; ++t) {
-        workers[t] = {&setup, &currents, t, threads, {}, false};
-        workers[t].started =
-            pthread_create(&workers[t].handle, nullptr, rowWorkerEntry, &workers[t]) == 0;
-    }
-    transformRows(setup, currents, 0, threads);
-    for (std::uint32_t t = 1; t < threads; ++t) {
-        if (workers[t].started)
-            pthread_join(workers[t].handle, nullptr);
-        else
-            transformRows(setup, currents, t, threads);
-    }
+    RowWork work{&setup, &currents};
+    runOnRanges(setup.threadCount, (setup.elevationCount >> 1) + 1, transformRowRange, &work);
 }
 
 }  // namespace

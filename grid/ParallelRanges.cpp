@@ -1,0 +1,44 @@
+#include "grid/ParallelRanges.hpp"
+
+#include <pthread.h>
+
+#include <algorithm>
+
+namespace {
+
+struct Range {
+    void (*work)(void*, std::uint32_t, std::uint32_t);
+    void* context;
+    std::uint32_t begin, end;
+    pthread_t handle;
+    bool started;
+};
+
+void* rangeEntry(void* record) {
+    const Range& range = *static_cast<Range*>(record);
+    range.work(range.context, range.begin, range.end);
+    return nullptr;
+}
+
+}  // namespace
+
+void runOnRanges(int threads, std::uint32_t count,
+                 void (*work)(void* context, std::uint32_t begin, std::uint32_t end), void* context) {
+    constexpr int kMaxThreads = 16;
+    const std::uint32_t threadCount = static_cast<std::uint32_t>(std::clamp(threads, 1, kMaxThreads));
+    const std::uint32_t ranges = std::max(1u, std::min(threadCount, count));
+    Range table[kMaxThreads];
+    for (std::uint32_t t = 0; t < ranges; ++t) {
+        const std::uint32_t base = count / ranges, extra = count % ranges;
+        const std::uint32_t begin = t * base + std::min(t, extra);
+        table[t] = {work, context, begin, begin + base + (t < extra ? 1 : 0), {}, false};
+        if (t > 0) table[t].started = pthread_create(&table[t].handle, nullptr, rangeEntry, &table[t]) == 0;
+    }
+    work(context, table[0].begin, table[0].end);
+    for (std::uint32_t t = 1; t < ranges; ++t) {
+        if (table[t].started)
+            pthread_join(table[t].handle, nullptr);
+        else
+            work(context, table[t].begin, table[t].end);
+    }
+}
