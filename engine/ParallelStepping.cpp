@@ -52,7 +52,6 @@ struct alignas(64) StepWorker {
     // Steps of this chunk whose last H plane of the slab is done.
     alignas(64) std::atomic<std::uint32_t> lastPlaneSteps{0};
     alignas(64) pthread_t handle{};
-    bool started = false;
 };
 
 namespace {
@@ -248,9 +247,7 @@ void FdtdEngine::runSteps(std::uint32_t steps) {
     ProcessorBinding binding;
     int running = 1;
     for (int w = 1; w < wanted; ++w) {
-        StepWorker& worker = table[running];
-        worker.started = binding.start(worker, running);
-        if (worker.started) ++running;
+        if (binding.start(table[running], running)) ++running;
     }
     if (running > 1) binding.bindCaller();
     if (excitation) excitation->indexByPlane(12 * std::size_t(Nv) * Ny(), Nz());
