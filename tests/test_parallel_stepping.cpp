@@ -30,6 +30,13 @@ public:
     std::uint32_t lastStep = 0xFFFFFFFFu;
 };
 
+// Lets every one of the engine's threads step, even on fewer processors and
+// on a few cells, so that small test grids exercise the pipeline.
+void stepOnAllThreads(FdtdEngine& engine) {
+    engine.processorCount = engine.threadCount;
+    engine.minCellsPerThread = 0;
+}
+
 // A grid with random coefficient sets and a hand-made source on a few E
 // edges, so the serial work between the phases takes part as well.
 void randomGrid(FdtdEngine& engine, std::uint32_t nx, std::uint32_t ny, std::uint32_t nz) {
@@ -66,8 +73,7 @@ std::vector<float> fieldsAfter(int threads, std::uint32_t nx, std::uint32_t ny, 
                                std::uint32_t steps) {
     Geometry geometry;
     FdtdEngine engine(geometry, threads);
-    engine.processorCount = threads;  // every thread runs, even on fewer processors
-    engine.minCellsPerThread = 0;     // and even on a few cells
+    stepOnAllThreads(engine);
     randomGrid(engine, nx, ny, nz);
     engine.runSteps(steps);
     EXPECT_EQ(engine.stepCount, steps);
@@ -130,8 +136,7 @@ TEST(ParallelStepping, MoreThreadsThanPlanes) {
 TEST(ParallelStepping, ChunksContinueTheSameRun) {
     Geometry geometry;
     FdtdEngine engine(geometry, 2);
-    engine.processorCount = 2;
-    engine.minCellsPerThread = 0;
+    stepOnAllThreads(engine);
     randomGrid(engine, 8, 3, 4);
     engine.runSteps(3);
     engine.runSteps(3);
@@ -143,8 +148,7 @@ TEST(ParallelStepping, ChunksContinueTheSameRun) {
 TEST(ParallelStepping, ProbesSampleOncePerCall) {
     Geometry geometry;
     FdtdEngine engine(geometry, 3);
-    engine.processorCount = 3;
-    engine.minCellsPerThread = 0;
+    stepOnAllThreads(engine);
     randomGrid(engine, 5, 3, 4);
     auto* first = new CountingProbe(&engine);
     auto* second = new CountingProbe(&engine);
@@ -217,8 +221,7 @@ std::unique_ptr<Simulation> absorbingBox(
     text += "Dielectric 4.4 0.02\nCube 0,0,0.004 0.005,0.006,0.008\n/\n";
     text += port;
     auto sim = std::make_unique<Simulation>(threads);
-    sim->engine->processorCount = threads;  // every thread runs, even on fewer processors
-    sim->engine->minCellsPerThread = 0;     // and even on a few cells
+    stepOnAllThreads(*sim->engine);
     testing::internal::CaptureStdout();
     testing::internal::CaptureStderr();
     const int parsed = sim->parse(text.data());
@@ -318,8 +321,7 @@ TEST(ParallelStepping, CallingThreadGetsItsProcessorsBack) {
     ASSERT_EQ(pthread_getaffinity_np(pthread_self(), sizeof before, &before), 0);
     Geometry geometry;
     FdtdEngine engine(geometry, 2);
-    engine.processorCount = 2;
-    engine.minCellsPerThread = 0;
+    stepOnAllThreads(engine);
     randomGrid(engine, 8, 3, 6);
     engine.runSteps(3);
     ASSERT_EQ(pthread_getaffinity_np(pthread_self(), sizeof after, &after), 0);
