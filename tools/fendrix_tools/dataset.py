@@ -114,6 +114,14 @@ def coefficient_name(k: int) -> str:
     return "S" + chr(ord("1") + k) + "1"
 
 
+
+def _terminated_text(header, pos, path, what):
+    """The NUL-terminated text at pos and the position after its NUL."""
+    nul = header.find(b"\0", pos)
+    if nul < 0:
+        raise DatasetError(f"{path}: {what} is not terminated inside the header")
+    return header[pos:nul].decode("latin-1"), nul + 1
+
 def _parse_records(path: str, header: bytes) -> list:
     records = []
     pos = 0
@@ -127,20 +135,10 @@ def _parse_records(path: str, header: bytes) -> list:
         pos += 8
         if not flags & FLAG_PRESENT or flags & ~7:
             raise DatasetError(f"{path}: record {len(records) + 1} has invalid flags {flags}")
-        nul = header.find(b"\0", pos)
-        if nul < 0:
-            raise DatasetError(f"{path}: name of record {len(records) + 1} is not terminated "
-                               f"inside the header")
-        name = header[pos:nul].decode("latin-1")
-        pos = nul + 1
+        name, pos = _terminated_text(header, pos, path, f"name of record {len(records) + 1}")
         deps = None
         if flags & FLAG_DEPENDENCIES:
-            nul = header.find(b"\0", pos)
-            if nul < 0:
-                raise DatasetError(f"{path}: dependency list of record '{name}' is not "
-                                   f"terminated inside the header")
-            deps = header[pos:nul].decode("latin-1")
-            pos = nul + 1
+            deps, pos = _terminated_text(header, pos, path, f"dependency list of record '{name}'")
         records.append(Record(name, flags, count, deps))
     return records
 
