@@ -48,7 +48,6 @@
 #include "grid/AlignedMemory.hpp"
 #include "grid/FdtdEngine.hpp"
 #include "grid/PhysicalConstants.hpp"
-#include "tests/HandBuiltGrid.hpp"
 
 namespace {
 
@@ -67,7 +66,11 @@ bool buildVacuum(FdtdEngine& engine, std::uint32_t nx, std::uint32_t ny, std::ui
                  bool murFaces) {
     const double d = 1e-3;
     const std::uint32_t counts[3] = {nx, ny, nz};
-    hand_grid::setMesh(engine, nx, ny, nz, d);
+    for (int a = 0; a < 3; ++a) {
+        engine.lineCount[a] = counts[a];
+        for (std::uint32_t i = 0; i < counts[a]; ++i) engine.meshLines[a].push_back(i * d);
+    }
+    engine.Nv = (nx + 3) / 4;
     // Courant limit of a uniform cube mesh, with a small margin.
     engine.timeStep = 0.99 * d / (kSpeedOfLight * std::sqrt(3.0));
     const float cb = static_cast<float>(engine.timeStep / (kEpsilon0 * d));

@@ -1,61 +1,172 @@
 #pragma once
 
-#include <cstdio>
-#include <cstdlib>
-#include <filesystem>
-#include <fstream>
-#include <sstream>
-#include <string>
+#include <gtest/gtest.h>
 #include <sys/wait.h>
 
-// Helpers shared by the tests: scratch folders, files, and running the real
-// fendrix binary as a separate process.
+#include <complex>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <sstream>
+
+#include "driver/Verbosity.hpp"
+#include "driver/Simulation.hpp"
+#include "grid/AlignedMemory.hpp"
+#include "grid/FdtdEngine.hpp"
+
+// What the tests share: files and scratch folders, the real binary as a
+// process, captured output, descriptions built in memory, the dataset reader
+// and hand-built grids.
 namespace testing_support {
 
-struct ProcessResult {
-    int status = 0;   // exit status as the shell sees it (0..255)
-    std::string out;
-    std::string err;
-};
-
 inline std::filesystem::path scratchDir(const std::string& name) {
-    auto dir = std::filesystem::temp_directory_path() / ("fendrix_test_" + name + "_" +
-                                                         std::to_string(::getpid()));
+    auto dir = std::filesystem::temp_directory_path() /
+               ("fendrix_test_" + name + "_" + std::to_string(::getpid()));
     std::filesystem::remove_all(dir);
     std::filesystem::create_directories(dir);
     return dir;
 }
 
-inline void writeFile(const std::filesystem::path& path, const std::string& content) {
-    std::ofstream file(path, std::ios::binary);
-    file << content;
-}
+inline void writeFile(const std::filesystem::path& path, const std::string& content) { std::ofstream(path) << content; }
 
 inline std::string readFile(const std::filesystem::path& path) {
-    std::ifstream file(path, std::ios::binary);
     std::ostringstream content;
-    content << file.rdbuf();
+    content << std::ifstream(path, std::ios::binary).rdbuf();
     return content.str();
 }
 
-// Runs `fendrix ARGS` in `dir`; stdout and stderr are captured separately.
-// `limits` is shell text run first, in the same shell (for instance a ulimit).
-inline ProcessResult runFendrix(const std::string& args, const std::filesystem::path& dir,
-                                const std::string& limits = "") {
-    auto outPath = dir / "stdout.txt";
-    auto errPath = dir / "stderr.txt";
-    std::string command = "cd '" + dir.string() + "' && " + limits + (limits.empty() ? "" : " && ") +
-                          FENDRIX_BINARY " " + args + " >'" +
-                          outPath.string() + "' 2>'" + errPath.string() + "' </dev/null";
-    int raw = std::system(command.c_str());
-    ProcessResult result;
-    result.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : 128 + WTERMSIG(raw);
-    result.out = readFile(outPath);
-    result.err = readFile(errPath);
+struct Output { int status = 0; std::string out, err; };  // status as the shell sees it (0..255)
+
+// Runs `fendrix ARGS` in `dir`; `limits` is shell text run first (a ulimit).
+inline Output runFendrix(const std::string& args, const std::filesystem::path& dir,
+                         const std::string& limits = "") {
+    const std::string command = "cd '" + dir.string() + "' && " + limits + (limits.empty() ? "" : " && ") +
+                                FENDRIX_BINARY " " + args + " >stdout.txt 2>stderr.txt </dev/null";
+    const int raw = std::system(command.c_str());
+    return {WIFEXITED(raw) ? WEXITSTATUS(raw) : 128 + WTERMSIG(raw), readFile(dir / "stdout.txt"),
+            readFile(dir / "stderr.txt")};
+}
+
+inline int exitCode(int status) { return status & 0xFF; }
+
+// Runs `work` at verbosity `level`, capturing both output streams.
+template <typename Work>
+Output captured(int level, Work work) {
+    const int saved = verboseLevel;
+    verboseLevel = level;
+    testing::internal::CaptureStdout();
+    testing::internal::CaptureStderr();
+    Output result;
+    result.status = work();
+    result.out = testing::internal::GetCapturedStdout();
+    result.err = testing::internal::GetCapturedStderr();
+    verboseLevel = saved;
     return result;
 }
 
-// A negative exit status as the shell reports it.
-inline int exitCode(int status) { return status & 0xFF; }
+// One mesh line of `lines` coordinates `cell` apart from `start`.
+inline std::string meshLine(char axis, int lines, double cell, double start = 0.0) {
+    std::string text = std::string(1, axis) + "Mesh ";
+    char value[32];
+    for (int i = 0; i < lines; ++i) {
+        std::snprintf(value, sizeof value, "%s%.9g", i ? "," : "", start + i * cell);
+        text += value;
+    }
+    return text + "\n";
+}
+
+// The header of an open box of 1 mm cells, then `elements`.
+inline std::string boxDescription(int nx, int ny, int nz, const std::string& elements,
+                                  const std::string& sim = "Sim 0 1e-3 4 out.dat",
+                                  const std::string& boundary = "2 2 2 2 2 2") {
+    return sim + "\nFreq 2 1e9 5e9 5\nBoundary " + boundary + "\n" + meshLine('x', nx, 1e-3) +
+           meshLine('y', ny, 1e-3) + meshLine('z', nz, 1e-3) + elements;
+}
+
+// Parses (and with `build` sets up) a description quietly; null on failure.
+// Every thread may work, even on few cells and processors.
+inline std::unique_ptr<Simulation> simulationOf(std::string text, int threads = 1, bool build = true) {
+    auto sim = std::make_unique<Simulation>(threads);
+    sim->engine->processorCount = threads, sim->engine->minCellsPerThread = 0;
+    const Output r = captured(0, [&] {
+        const int parsed = sim->parse(text.data());
+        return parsed == 0 && build ? sim->setup() : parsed;
+    });
+    EXPECT_EQ(r.status, 0) << r.err;
+    return r.status == 0 ? std::move(sim) : nullptr;
+}
+
+struct Dataset {
+    bool valid = false;
+    std::map<std::string, std::vector<double>> reals;
+    std::map<std::string, std::vector<std::complex<double>>> complexes;
+};
+
+// Splits a results file into its named records (magic, version and sizes checked).
+inline Dataset parseDataset(const std::string& bytes) {
+    Dataset data;
+    auto u32 = [&](std::size_t at) {
+        std::uint32_t v = 0;
+        std::memcpy(&v, bytes.data() + at, 4);
+        return v;
+    };
+    if (bytes.size() < 16 || bytes.compare(0, 8, "ZeltData") != 0 || u32(8) != 0x03020000u) return data;
+    const std::size_t headerEnd = 16 + u32(12);
+    std::vector<std::pair<std::string, std::uint32_t>> records;  // name, record start
+    std::size_t at = 16;
+    while (at < headerEnd && headerEnd <= bytes.size()) {
+        records.emplace_back(bytes.c_str() + at + 8, at);
+        at += 8 + records.back().first.size() + 1;
+        if (u32(records.back().second) & 2) at += std::strlen(bytes.c_str() + at) + 1;
+    }
+    if (at != headerEnd) return data;
+    for (const auto& [name, start] : records) {
+        const std::size_t size = (u32(start) & 4) ? 8 : 16, count = u32(start + 4);
+        if (at + count * size > bytes.size()) return data;
+        for (std::uint32_t i = 0; i < count; ++i, at += size) {
+            double v[2];
+            std::memcpy(v, bytes.data() + at, size);
+            if (size == 8) data.reals[name].push_back(v[0]);
+            else data.complexes[name].emplace_back(v[0], v[1]);
+        }
+    }
+    data.valid = at == bytes.size();
+    return data;
+}
+
+// An engine without a description: mesh lines `spacing` apart, zeroed fields
+// (H behind E, as the build leaves them), every thread allowed to step and, on
+// request, a compressed table of `keepSets` and `curlSets` zero sets with every
+// set index 0. The engine releases everything itself.
+struct HandGrid {
+    Geometry geometry;
+    FdtdEngine engine;
+
+    HandGrid(std::uint32_t nx, std::uint32_t ny, std::uint32_t nz, double spacing = 1e-3, int threads = 1)
+        : engine(geometry, threads) {
+        engine.processorCount = threads, engine.minCellsPerThread = 0;
+        const std::uint32_t n[3] = {nx, ny, nz};
+        for (int a = 0; a < 3; ++a) {
+            engine.lineCount[a] = n[a];
+            for (std::uint32_t i = 0; i < n[a]; ++i) engine.meshLines[a].push_back(i * spacing);
+        }
+        engine.Nv = (nx + 3) / 4;
+        const std::size_t blocks = engine.blockCount();
+        engine.eField = static_cast<float*>(alignedAllocateZeroed(96 * blocks));
+        engine.hField = engine.eField + 12 * blocks;
+    }
+    void allocateSets(std::uint32_t keepSets, std::uint32_t curlSets) {
+        float* start = static_cast<float*>(alignedAllocateZeroed(96 * (std::size_t(keepSets) + curlSets)));
+        engine.caTable = start;
+        engine.daTable = start + 12 * keepSets;
+        engine.cbTable = start + 24 * keepSets;
+        engine.dbTable = start + 24 * keepSets + 12 * curlSets;
+        engine.keepIndex = static_cast<std::uint32_t*>(alignedAllocateZeroed(4 * engine.blockCount()));
+        engine.curlIndex = static_cast<std::uint32_t*>(alignedAllocateZeroed(4 * engine.blockCount()));
+    }
+    float& e(std::uint32_t x, std::uint32_t y, std::uint32_t z, int c) { return engine.eField[engine.fieldIndex(x, y, z, c)]; }
+    float& h(std::uint32_t x, std::uint32_t y, std::uint32_t z, int c) { return engine.hField[engine.fieldIndex(x, y, z, c)]; }
+};
 
 }  // namespace testing_support

@@ -1,6 +1,4 @@
 import os
 import sys
 
-TOOLS = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
-if TOOLS not in sys.path:
-    sys.path.insert(0, TOOLS)
+sys.path.insert(0, os.path.dirname(os.path.dirname(os.path.abspath(__file__))))

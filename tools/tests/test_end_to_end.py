@@ -1,12 +1,10 @@
 """Full sweep of the bundled two-port line with the real simulator.
 
-Uses build/fendrix of this checkout (FENDRIX_BINARY overrides).  Skips with
-the reason when the binary is missing or cannot yet produce a dataset.
+Uses build/fendrix of this checkout (FENDRIX_BINARY overrides); skips when it
+is not built.
 """
 
 import os
-import shutil
-import subprocess
 from pathlib import Path
 
 import numpy as np
@@ -14,7 +12,6 @@ import pytest
 import skrf
 
 from fendrix_tools import read_dataset
-from fendrix_tools.description import Description
 from fendrix_tools.sweep import reciprocity, sweep
 
 REPO = Path(__file__).resolve().parents[2]
@@ -27,32 +24,11 @@ EXAMPLE = REPO / "examples" / "two_port_line.txt"
 RECIPROCITY_TOLERANCE = 0.1
 
 
-def simulator():
-    return Path(os.environ.get("FENDRIX_BINARY") or REPO / "build" / "fendrix")
-
-
 @pytest.fixture(scope="module")
-def binary(tmp_path_factory):
-    exe = simulator()
+def binary():
+    exe = Path(os.environ.get("FENDRIX_BINARY") or REPO / "build" / "fendrix")
     if not exe.is_file():
-        pytest.skip(f"simulator not built: {exe} (cmake -S . -B build -G Ninja && "
-                    f"ninja -C build fendrix)")
-    probe = tmp_path_factory.mktemp("probe")
-    shutil.copy(EXAMPLE, probe / EXAMPLE.name)
-    try:
-        run = subprocess.run([str(exe), EXAMPLE.name, "-v0"], cwd=probe, capture_output=True,
-                             text=True, timeout=300)
-    except subprocess.TimeoutExpired:
-        pytest.skip(f"{exe} did not finish the two-port example within 300 s")
-    result = probe / Description.read(EXAMPLE).results_name
-    status = run.returncode - 256 if run.returncode > 127 else run.returncode
-    if status != 0 or not result.is_file():
-        pytest.skip(f"{exe} cannot produce a dataset yet (exit status {status}): "
-                    f"{(run.stderr or run.stdout).strip()[-300:]}")
-    try:
-        read_dataset(result)
-    except ValueError as e:
-        pytest.skip(f"{exe} wrote no readable dataset yet: {e}")
+        pytest.skip(f"simulator not built: {exe} (cmake -S . -B build -G Ninja && ninja -C build fendrix)")
     return exe
 
 
@@ -60,8 +36,7 @@ def test_two_port_sweep_is_reciprocal(binary, tmp_path):
     out = tmp_path / "line.s2p"
     res = sweep(EXAMPLE, binary, output=out, workdir=tmp_path / "runs")
     s = res.s
-    assert s.shape == (91, 2, 2)
-    assert np.all(np.isfinite(s))
+    assert s.shape == (91, 2, 2) and np.all(np.isfinite(s))
     err, _, _, _ = reciprocity(s)
     assert err < RECIPROCITY_TOLERANCE, f"max |S12 - S21| = {err}"
     # a through line: strong transmission, both ends reasonably matched

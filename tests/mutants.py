@@ -1,0 +1,111 @@
+#!/usr/bin/env python3
+"""Mutation score of the C++ release suite: plants each small fault below, one
+at a time, into a scratch copy of the working tree, rebuilds, runs the suite and
+counts the faults it catches (a failing or hanging test).
+Usage: python3 tests/mutants.py [N ...]   (those mutants only; about 20 s each)"""
+import os, shutil, subprocess, sys
+
+# (file, text that occurs exactly once, faulty text)
+MUTANTS = [
+    ("input/HeaderParser.cpp", "if (samples == 0)", "if (samples == 1)"),
+    ("input/HeaderParser.cpp", "frequency > frequencies.back()", "frequency >= frequencies.back()"),
+    ("input/HeaderParser.cpp", "if (azimuths < 2 ||", "if (azimuths < 1 ||"),
+    ("input/MeshParser.cpp", "if (*p == ',') ++count;", "if (*p == ' ') ++count;"),
+    ("input/ElectricLineParser.cpp", "axis > 2 ? resistance", "axis >= 2 ? resistance"),
+    ("input/ElectricLineParser.cpp", "if (a == 0 || a == 2) p[1]", "if (a == 0) p[1]"),
+    ("geometry/GeoCube.cpp", "point[axis] > upper[axis]", "point[axis] >= upper[axis]"),
+    ("geometry/GeoPolygon.cpp", "(bv < pv && pv < av))) return true;", "(bv < pv && pv < av))) return false;"),
+    ("geometry/MatMetal.cpp", "if (thickness > skinDepth)", "if (thickness < skinDepth)"),
+    ("grid/EngineLookups.cpp", "* 0.5 >= coordinate) return i;", "* 0.5 > coordinate) return i;"),
+    ("grid/Rasterizer.cpp", "sums.mu = (length + lengthBack) * kMu0 / M;", "sums.mu = length * kMu0 / M;"),
+    ("grid/Rasterizer.cpp", "W += w;", "W += 1;"),
+    ("grid/Rasterizer.cpp", "K += 1 / G;", "K += G;"),
+    ("grid/Rasterizer.cpp", "if (ia < hi[a]) caTable", "if (ia <= hi[a]) caTable"),
+    ("grid/Rasterizer.cpp", "a == flatAxis ? b : a;", "a == flatAxis ? a : b;"),
+    ("grid/Coefficients.cpp", "dt * 0.5f;", "dt * 1.0f;"),
+    ("grid/Coefficients.cpp", "node[d] = lineCount[d] - 2;", "node[d] = lineCount[d] - 1;"),
+    ("grid/TimeStep.cpp", "w4 - 2 * lowest;", "w4 - lowest;"),
+    ("grid/Compression.cpp", "index[b] = index[b - 1];", "index[b] = 3 * (sets - 1);"),
+    ("engine/FieldKernels.cpp", "(hx - Vec4::load(hBackZ + 0))", "(hx - Vec4::load(hBackZ + 4))"),
+    ("engine/FieldKernels.cpp", "Vec4 hyBackX = shiftUpLane(Vec4::load(last + 4));",
+     "Vec4 hyBackX = Vec4::load(last + 4);"),
+    ("engine/FieldKernels.cpp", "for (std::size_t j = 0; j + 1 < ny; ++j) {",
+     "for (std::size_t j = 0; j + 2 < ny; ++j) {"),
+    ("engine/FieldKernels.cpp", "- Vec4::load(db + 8) * curlZ", "+ Vec4::load(db + 8) * curlZ"),
+    ("engine/MurBoundary.cpp", "(v - d) / (v + d)", "(d - v) / (v + d)"),
+    ("engine/MurBoundary.cpp", "(high ? -d / 2 : d / 2)", "(high ? d / 2 : d / 2)"),
+    ("engine/MurBoundary.cpp", "bOuter[e] += leaveOuter ? 0.0f : accOuter;", "bOuter[e] += accOuter;"),
+    ("engine/MurBoundary.cpp", "savedInner[s] += coefficients[s] * eInner[e];",
+     "savedInner[s] += coefficients[s] * eOuter[e];"),
+    ("engine/ParallelStepping.cpp", "(!x || sourceIn(0))", "(!x)"),
+    ("engine/Excitation.cpp", "hi[axis] -= 1;", "hi[axis] -= 0;"),
+    ("engine/Excitation.cpp", "* std::cos(w * u)", "* std::sin(w * u)"),
+    ("engine/Excitation.cpp", "e[edgeOffsets[i]] += edgeWeights[i] * s;\n    }",
+     "e[edgeOffsets[i]] += s;\n    }"),
+    ("engine/FieldEnergy.cpp", "sumH * kMu0 + sumE * kEpsilon0", "sumH * kEpsilon0 + sumE * kMu0"),
+    ("probes/VoltageProbe.cpp", "fieldTime(isCurrent != 0)", "fieldTime(false)"),
+    ("probes/VoltageProbe.cpp", "j < highIndex[1]; ++j)", "j <= highIndex[1]; ++j)"),
+    ("probes/CurrentProbe.cpp", "h[g.fieldIndex(i, y2, z2, 0)] - h[g.fieldIndex(i, y1, z1, 0)]",
+     "h[g.fieldIndex(i, y1, z1, 0)] - h[g.fieldIndex(i, y2, z2, 0)]"),
+    ("probes/CurrentProbe.cpp", "&& highIndex[a] < last) ++highIndex[a];\n        }\n        if",
+     "&& highIndex[a] <= last) ++highIndex[a];\n        }\n        if"),
+    ("results/FieldProbe.cpp", "low * d1 / (d0 + d1) + high * d0", "low * d0 / (d0 + d1) + high * d1"),
+    ("results/FieldProbe.cpp", "face % 2 == 0 ? -1 : +1", "face % 2 == 0 ? +1 : -1"),
+    ("results/FieldProbe.cpp", "tH = static_cast<float>(engine->fieldTime(true))",
+     "tH = static_cast<float>(engine->fieldTime(false))"),
+    ("results/RadiationSetup.cpp", "const float fx = -sph, fy = cph;", "const float fx = sph, fy = cph;"),
+    ("results/RadiationSetup.cpp", "weight[t][0] = std::fabs(p[1] - p[0]) * 0.5f;",
+     "weight[t][0] = std::fabs(p[1] - p[0]) * 1.0f;"),
+    ("results/DatasetWriter.cpp", "const Complex d = v1 - ri;", "const Complex d = v1 + ri;"),
+    ("results/DatasetWriter.cpp", "* 2.0 * z1 / factor[k]", "* 1.0 * z1 / factor[k]"),
+    ("results/DatasetWriter.cpp", "v = (1.0 - t) * voltage[m] + t * voltage[m - 1];",
+     "v = t * voltage[m] + (1.0 - t) * voltage[m - 1];"),
+    ("results/DatasetWriter.cpp", "if (!ok) std::remove", "if (ok) std::remove"),
+    ("driver/RunLoop.cpp", "if (s >= maxTimesteps)", "if (s > maxTimesteps)"),
+]
+
+
+def run(cmd, timeout=None):
+    try:
+        return subprocess.run(cmd, stdout=subprocess.PIPE, stderr=subprocess.STDOUT, text=True, timeout=timeout)
+    except subprocess.TimeoutExpired:
+        return None
+
+
+def main():
+    repo = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
+    scratch = os.environ.get("MUTANT_DIR", "/tmp/fendrix-mutants")
+    src, build, jobs = os.path.join(scratch, "src"), os.path.join(scratch, "build"), str(os.cpu_count() or 2)
+    shutil.rmtree(src, ignore_errors=True)
+    shutil.copytree(repo, src, ignore=shutil.ignore_patterns(".git", "build*", "__pycache__"))
+    run(["cmake", "-S", src, "-B", build, "-G", "Ninja", "-DCMAKE_BUILD_TYPE=Release", "-DFENDRIX_BENCH=OFF"])
+    build_ok = lambda: run(["cmake", "--build", build, "-j", jobs]).returncode == 0
+    test = lambda: run(["ctest", "--test-dir", build, "-j", jobs, "--timeout", "300", "--stop-on-failure"], 1800)
+    baseline = build_ok() and test()
+    if not baseline or baseline.returncode:
+        sys.exit("the unmutated suite must build and pass first")
+    chosen = [int(a) for a in sys.argv[1:]] or range(1, len(MUTANTS) + 1)
+    survivors = []
+    for n in chosen:
+        path, before, after = MUTANTS[n - 1]
+        full = os.path.join(src, path)
+        original = open(full).read()
+        if original.count(before) != 1:
+            sys.exit(f"mutant {n}: text not found exactly once in {path}")
+        open(full, "w").write(original.replace(before, after))
+        if not build_ok():
+            sys.exit(f"mutant {n} does not compile")
+        result = test()
+        open(full, "w").write(original)
+        failed = [l.split()[3] for l in (result.stdout if result else "").splitlines() if "***" in l]
+        if result and result.returncode == 0:
+            survivors.append(n)
+        print(f"{n:2d} {'SURVIVED' if n in survivors else 'caught  '} {path}: {after.strip()[:60]}  "
+              + " ".join(failed[:3]), flush=True)
+    build_ok()
+    print(f"{len(chosen) - len(survivors)} caught, {len(survivors)} survived of {len(chosen)} mutants"
+          + (f"; survivors: {' '.join(map(str, survivors))}" if survivors else ""))
+
+
+if __name__ == "__main__":
+    main()
