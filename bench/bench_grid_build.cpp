@@ -27,7 +27,7 @@
 #include <vector>
 
 #include "driver/Simulation.hpp"
-#include "driver/Verbosity.hpp"
+#include "common/Verbosity.hpp"
 
 namespace {
 

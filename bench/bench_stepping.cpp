@@ -47,7 +47,7 @@
 #include "geometry/Geometry.hpp"
 #include "grid/AlignedMemory.hpp"
 #include "grid/FdtdEngine.hpp"
-#include "grid/PhysicalConstants.hpp"
+#include "common/PhysicalConstants.hpp"
 
 namespace {
 

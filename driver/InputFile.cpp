@@ -4,7 +4,7 @@
 #include <cstdlib>
 #include <sys/stat.h>
 
-#include "input/ParseErrors.hpp"
+#include "common/ErrorNumbers.hpp"
 #include "input/ParseLocation.hpp"
 
 char* loadInputFile(const char* path) {

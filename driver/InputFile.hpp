@@ -1,8 +1,5 @@
 #pragma once
 
-// Most stepping threads a run may use: the calling thread and 15 workers.
-inline constexpr int kMaxThreads = 16;
-
 // Reads the whole file into a new NUL-terminated buffer (release with free),
 // or returns null when its size cannot be queried, it cannot be opened or read.
 char* loadInputFile(const char* path);

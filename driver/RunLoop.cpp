@@ -4,8 +4,8 @@
 
 #include "driver/Clock.hpp"
 #include "driver/Simulation.hpp"
-#include "driver/Verbosity.hpp"
-#include "input/ParseErrors.hpp"
+#include "common/Verbosity.hpp"
+#include "common/ErrorNumbers.hpp"
 
 namespace {
 

@@ -3,8 +3,8 @@
 #include <cstdio>
 
 #include "driver/Clock.hpp"
-#include "driver/Verbosity.hpp"
-#include "input/ParseErrors.hpp"
+#include "common/Verbosity.hpp"
+#include "common/ErrorNumbers.hpp"
 #include "results/FieldProbe.hpp"
 
 Simulation::Simulation(int threadCount)

@@ -5,8 +5,9 @@
 
 #include "driver/InputFile.hpp"
 #include "driver/Simulation.hpp"
-#include "driver/Verbosity.hpp"
-#include "input/ParseErrors.hpp"
+#include "common/Verbosity.hpp"
+#include "common/ErrorNumbers.hpp"
+#include "common/Limits.hpp"
 
 // fendrix DESCRIPTION [-vN] [-tN]
 int main(int argc, char** argv) {

@@ -9,7 +9,7 @@
 #include <cstdio>
 
 #include "grid/FdtdEngine.hpp"
-#include "grid/PhysicalConstants.hpp"
+#include "common/PhysicalConstants.hpp"
 
 namespace {
 
@@ -126,15 +126,6 @@ void Excitation::prepare(double dt) {
             samples[n] = static_cast<float>(7.7 * u * std::exp(-11.0 * u * u));
         }
     }
-}
-
-void Excitation::inject() {
-    // Sample of the step being done; after the pulse the structure rings freely.
-    const std::uint32_t n = engine->stepCount;
-    if (n >= excitationLength || n >= samples.size()) return;
-    const float s = samples[n];
-    float* const e = engine->eField;
-    for (std::uint32_t i = 0; i < edgeCount; ++i) e[edgeOffsets[i]] += edgeWeights[i] * s;
 }
 
 void Excitation::indexByPlane(std::size_t planeFloats, std::size_t planes) {

@@ -16,8 +16,6 @@ public:
     bool configure(char kind, double f1, double f2);
     // Finds the excited edges and samples the waveform for time step dt.
     void prepare(double dt);
-    // Adds sample stepCount to the excited edges while the pulse lasts.
-    void inject();
     // Groups the edges by z-plane (planes of `planeFloats` floats), keeping
     // their order within a plane; run before injectPlanes.
     void indexByPlane(std::size_t planeFloats, std::size_t planes);

@@ -6,7 +6,7 @@
 
 #include "engine/Vec4.hpp"
 #include "grid/FdtdEngine.hpp"
-#include "grid/PhysicalConstants.hpp"
+#include "common/PhysicalConstants.hpp"
 
 double FdtdEngine::fieldEnergy() const {
     const std::size_t nv = Nv, ny = Ny(), nz = Nz();

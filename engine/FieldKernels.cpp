@@ -53,16 +53,6 @@ inline void magneticCell(float* h, Vec4 ex, Vec4 ey, Vec4 ez, const float* eFwdY
 
 }  // namespace
 
-void FdtdEngine::updateE(int thread) {
-    const PlaneRange planes = threadPlanes(thread);
-    updateEPlanes(planes.begin, planes.end);
-}
-
-void FdtdEngine::updateH(int thread) {
-    const PlaneRange planes = threadPlanes(thread);
-    updateHPlanes(planes.begin, planes.end);
-}
-
 void FdtdEngine::updateEPlanes(std::size_t kBegin, std::size_t kEnd) {
     const std::size_t nv = Nv, ny = Ny();
     if (nv == 0) return;

@@ -8,7 +8,7 @@
 #include "geometry/MatMaterial.hpp"
 #include "grid/AlignedMemory.hpp"
 #include "grid/FdtdEngine.hpp"
-#include "grid/PhysicalConstants.hpp"
+#include "common/PhysicalConstants.hpp"
 
 // Every engine has at least three mesh lines per axis (checked when the
 // coefficients are allocated), so both the boundary and the neighbour line exist.
@@ -295,7 +295,3 @@ void MurBoundary::apply(std::size_t kBegin, std::size_t kEnd) {
         }
     }
 }
-
-void MurBoundary::saveNeighbour() { saveNeighbour(0, engine->Nz()); }
-void MurBoundary::accumulate() { accumulate(0, engine->Nz()); }
-void MurBoundary::apply() { apply(0, engine->Nz()); }

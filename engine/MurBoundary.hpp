@@ -25,12 +25,11 @@ public:
     // count the boundary value twice and hold a static field at the corner that
     // never decays.
     void yieldEdgeTo(const MurBoundary& later);
-    void saveNeighbour();  // before the E update
-    void accumulate();     // after the E update
-    void apply();          // after every face has accumulated
-    // The same passes restricted to the face points in z-planes kBegin ..
+    // The three passes of a step over the face points in z-planes kBegin ..
     // kEnd - 1, so that each stepping thread can do the points of its own
-    // planes while they are in its cache. A z face lies in one plane.
+    // planes while they are in its cache (a z face lies in one plane):
+    // save the neighbour line before the E update, accumulate after it, apply
+    // once every face has accumulated.
     void saveNeighbour(std::size_t kBegin, std::size_t kEnd);
     void accumulate(std::size_t kBegin, std::size_t kEnd);
     void apply(std::size_t kBegin, std::size_t kEnd);

@@ -30,7 +30,10 @@
 #include <atomic>
 #include <cstdint>
 
+#include "common/Limits.hpp"
 #include "grid/FdtdEngine.hpp"
+
+namespace {
 
 // Start and end of a chunk, written only by the calling thread: 4 idle
 // (workers wait for their slab), 1 step, 0 leave without stepping.
@@ -53,8 +56,6 @@ struct alignas(64) StepWorker {
     alignas(64) std::atomic<std::uint32_t> lastPlaneSteps{0};
     alignas(64) pthread_t handle{};
 };
-
-namespace {
 
 // Spins until `counter` has reached `value`. The spinning uses relaxed loads;
 // once the value shows up, one acquire load of the same word (which only ever
@@ -90,8 +91,6 @@ void stepSlab(StepWorker& self) {
     }
 }
 
-}  // namespace
-
 int stepWorkerMain(StepWorker* worker) {
     // Busy wait until the calling thread has handed out the slabs.
     while (stepPhase.load(std::memory_order_relaxed) == 4) {
@@ -99,8 +98,6 @@ int stepWorkerMain(StepWorker* worker) {
     if (stepPhase.load(std::memory_order_acquire) == 1) stepSlab(*worker);
     return 0;
 }
-
-namespace {
 
 void* workerThreadEntry(void* record) {
     stepWorkerMain(static_cast<StepWorker*>(record));
@@ -156,8 +153,6 @@ struct ProcessorBinding {
     }
 };
 
-constexpr int kMaxThreads = 16;
-
 }  // namespace
 
 std::size_t FdtdEngine::slabCount(int threads) const {
@@ -176,10 +171,6 @@ int FdtdEngine::steppingThreads() const {
     std::size_t limit = static_cast<std::size_t>(std::min(processorCount, kMaxThreads));
     if (minCellsPerThread > 0) limit = std::min<std::size_t>(limit, cellCount() / minCellsPerThread);
     return static_cast<int>(std::min(slabCount(threadCount), std::max<std::size_t>(1, limit)));
-}
-
-FdtdEngine::PlaneRange FdtdEngine::threadPlanes(int thread) const {
-    return slabPlanes(static_cast<std::size_t>(thread), slabCount(threadCount));
 }
 
 // E of plane k for time step `step`, made final: the kernel updates the
@@ -252,7 +243,7 @@ void FdtdEngine::runSteps(std::uint32_t steps) {
     if (running > 1) binding.bindCaller();
     if (excitation) excitation->indexByPlane(12 * std::size_t(Nv) * Ny(), Nz());
     for (auto& face : boundaries)
-        if (face) face->saveNeighbour();
+        if (face) face->saveNeighbour(0, Nz());
     const std::size_t slabs = slabCount(running);
     for (int t = 0; t < running; ++t) {
         const PlaneRange planes = slabPlanes(static_cast<std::size_t>(t), slabs);

@@ -1,7 +1,7 @@
 // An axis-aligned box: "Cube x1,y1,z1 x2,y2,z2".
 #include <cstdio>
 
-#include "driver/Verbosity.hpp"
+#include "common/Verbosity.hpp"
 #include "geometry/GeoObject.hpp"
 #include "input/TextReader.hpp"
 

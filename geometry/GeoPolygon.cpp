@@ -2,7 +2,7 @@
 #include <algorithm>
 #include <cstdio>
 
-#include "driver/Verbosity.hpp"
+#include "common/Verbosity.hpp"
 #include "geometry/GeoObject.hpp"
 #include "input/TextReader.hpp"
 

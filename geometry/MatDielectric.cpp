@@ -2,7 +2,8 @@
 // taken at the centre of the analysed band.
 #include <cstdio>
 
-#include "driver/Verbosity.hpp"
+#include "common/PhysicalConstants.hpp"
+#include "common/Verbosity.hpp"
 #include "geometry/MatMaterial.hpp"
 #include "input/TextReader.hpp"
 #include "results/Results.hpp"
@@ -19,7 +20,7 @@ char* MatDielectric::parse(char* text, FdtdEngine& /*engine*/, const Results& re
     // sigma = omega eps0 epsR tan(delta) at the band centre, omega = pi fSum.
     const auto& f = results.frequencies;
     const double fSum = f.empty() ? 0.0 : f.front() + f.back();
-    sigma = fSum * 3.141592653589793 * 8.85418781762e-12 * epsR * lossTangent;
+    sigma = fSum * kPi * kEpsilon0 * epsR * lossTangent;
 
     if (verboseLevel > 0) std::printf("Dielectric %g %g\n", epsR, sigma);
     return pos;

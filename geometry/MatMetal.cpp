@@ -3,7 +3,8 @@
 #include <cmath>
 #include <cstdio>
 
-#include "driver/Verbosity.hpp"
+#include "common/PhysicalConstants.hpp"
+#include "common/Verbosity.hpp"
 #include "geometry/MatMaterial.hpp"
 #include "grid/FdtdEngine.hpp"
 #include "input/TextReader.hpp"
@@ -25,9 +26,9 @@ char* MatMetal::parse(char* text, FdtdEngine& engine, const Results& results) {
     // A resistivity or thickness of 0 is a perfect conductor: no sheet resistance.
     if (rho > 0.0 && thickness > 0.0) {
         if (fSum > 0.0) {
-            // Skin depth sqrt(rho / (pi mu0 f)) with f = fSum / 2: the constant is
-            // pi mu0 / 2 with mu0 = 1.256637062e-6 (close to 2 pi^2 1e-7).
-            const double skinDepth = std::sqrt(rho / (fSum * 1.9739208811039306e-06));
+            // Skin depth sqrt(rho / (pi mu0 f)) with f = fSum / 2.
+            constexpr double kHalfPiMu0 = kPi * kMu0 / 2;
+            const double skinDepth = std::sqrt(rho / (fSum * kHalfPiMu0));
             // The current flows in the skin depth only.
             if (thickness > skinDepth) thickness = skinDepth;
             // Surface roughness lengthens the current path, up to twice the

@@ -1,9 +1,9 @@
 #include <cstdio>
 
-#include "driver/Verbosity.hpp"
+#include "common/Verbosity.hpp"
 #include "grid/AlignedMemory.hpp"
 #include "grid/FdtdEngine.hpp"
-#include "input/ParseErrors.hpp"
+#include "common/ErrorNumbers.hpp"
 
 int FdtdEngine::allocateCoefficients() {
     static const char kAxisName[3] = {'x', 'y', 'z'};

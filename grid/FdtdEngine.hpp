@@ -78,9 +78,7 @@ public:
     bool buildGrid(std::unique_ptr<Excitation> excitation);
 
     // --- stepping (engine/) ---
-    void updateE(int thread);
-    void updateH(int thread);
-    // The same half steps over planes kBegin .. kEnd - 1.
+    // The two leapfrog half steps over planes kBegin .. kEnd - 1.
     void updateEPlanes(std::size_t kBegin, std::size_t kEnd);
     void updateHPlanes(std::size_t kBegin, std::size_t kEnd);
     // The z-planes of the stepping threads: contiguous slabs of at least two
@@ -90,7 +88,6 @@ public:
     };
     std::size_t slabCount(int threads) const;
     PlaneRange slabPlanes(std::size_t slab, std::size_t slabs) const;
-    PlaneRange threadPlanes(int thread) const;  // empty for a thread without a slab
     int steppingThreads() const;  // threads that runSteps uses: slabs, processors, cells
     // E of plane k for time step `step`, with the plane's absorbing-face work
     // and source, so that the plane is final afterwards (plane 0: after plane 1).

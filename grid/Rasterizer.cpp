@@ -5,8 +5,8 @@
 
 #include "geometry/Geometry.hpp"
 #include "grid/FdtdEngine.hpp"
-#include "grid/PhysicalConstants.hpp"
-#include "grid/ParallelRanges.hpp"
+#include "common/PhysicalConstants.hpp"
+#include "common/ParallelRanges.hpp"
 
 namespace {
 

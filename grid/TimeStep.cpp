@@ -5,7 +5,7 @@
 #include <vector>
 
 #include "grid/FdtdEngine.hpp"
-#include "grid/ParallelRanges.hpp"
+#include "common/ParallelRanges.hpp"
 
 namespace {
 

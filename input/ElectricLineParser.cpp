@@ -3,7 +3,7 @@
 #include <cstdio>
 #include <memory>
 
-#include "driver/Verbosity.hpp"
+#include "common/Verbosity.hpp"
 #include "engine/Excitation.hpp"
 #include "geometry/LumpedElement.hpp"
 #include "grid/FdtdEngine.hpp"

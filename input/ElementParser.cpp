@@ -6,7 +6,7 @@
 #include <vector>
 
 #include "geometry/Geometry.hpp"
-#include "input/ParseErrors.hpp"
+#include "common/ErrorNumbers.hpp"
 #include "input/ParseLocation.hpp"
 #include "probes/Probe.hpp"
 #include "results/Results.hpp"

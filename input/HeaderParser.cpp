@@ -5,7 +5,8 @@
 
 #include "driver/Simulation.hpp"
 #include "input/MeshParser.hpp"
-#include "input/ParseErrors.hpp"
+#include "common/ErrorNumbers.hpp"
+#include "common/Limits.hpp"
 #include "input/ParseLocation.hpp"
 #include "input/TextReader.hpp"
 

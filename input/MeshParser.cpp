@@ -5,9 +5,9 @@
 #include <cstdio>
 #include <cstring>
 
-#include "driver/Verbosity.hpp"
+#include "common/Verbosity.hpp"
 #include "grid/FdtdEngine.hpp"
-#include "input/ParseErrors.hpp"
+#include "common/ErrorNumbers.hpp"
 #include "input/ParseLocation.hpp"
 #include "input/TextReader.hpp"
 

@@ -2,7 +2,7 @@
 
 #include <algorithm>
 
-#include "input/ParseErrors.hpp"
+#include "common/ErrorNumbers.hpp"
 
 ParseLocation parseLocation;
 

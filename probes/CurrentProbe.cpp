@@ -1,6 +1,6 @@
 #include <cstdio>
 
-#include "driver/Verbosity.hpp"
+#include "common/Verbosity.hpp"
 #include "grid/FdtdEngine.hpp"
 #include "probes/Probe.hpp"
 

@@ -2,7 +2,7 @@
 
 #include <cstdio>
 
-#include "driver/Verbosity.hpp"
+#include "common/Verbosity.hpp"
 #include "grid/FdtdEngine.hpp"
 
 // Snaps both corners to grid indices. An E probe (voltage) sums edges between

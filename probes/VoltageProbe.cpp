@@ -1,5 +1,6 @@
 #include <cmath>
 
+#include "common/PhysicalConstants.hpp"
 #include "grid/FdtdEngine.hpp"
 #include "probes/Probe.hpp"
 
@@ -12,7 +13,7 @@ VoltageProbe::VoltageProbe(FdtdEngine* engine, const std::vector<double>* freque
 // sampled at the same moments, so it cancels in the port parameters.
 void VoltageProbe::sample() {
     const double t = engine->fieldTime(isCurrent != 0);  // H lives half a step later
-    const double w = t * -6.283185307179586;
+    const double w = t * -kTwoPi;
     const float v = static_cast<float>(value());
     const std::size_t count = spectrum.size();
     for (std::size_t m = 0; m < count; ++m) {

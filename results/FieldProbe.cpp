@@ -6,7 +6,8 @@
 #include <cmath>
 #include <cstdio>
 
-#include "driver/Verbosity.hpp"
+#include "common/PhysicalConstants.hpp"
+#include "common/Verbosity.hpp"
 #include "grid/FdtdEngine.hpp"
 #include "results/RadiationSetup.hpp"
 
@@ -21,7 +22,7 @@ std::uint32_t effectiveMargin(const RadiationSetup& setup) { return std::max(set
 
 FieldProbe::FieldProbe(FdtdEngine* engine, RadiationSetup* setup, int face)
     : Probe(engine), setup(setup),
-      angularStep(static_cast<float>(-6.283185307179586 * static_cast<double>(setup->frequency))) {
+      angularStep(static_cast<float>(-kTwoPi * static_cast<double>(setup->frequency))) {
     portNumber = face;
     const std::uint32_t m = effectiveMargin(*setup);
     for (int a = 0; a < 3; ++a) {

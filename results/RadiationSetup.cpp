@@ -10,12 +10,11 @@
 #include <algorithm>
 #include <cmath>
 
-#include "grid/ParallelRanges.hpp"
+#include "common/ParallelRanges.hpp"
+#include "common/PhysicalConstants.hpp"
 
 namespace {
 
-constexpr double kTwoPi = 6.283185307179586;
-constexpr double kPi = 3.141592653589793;
 constexpr double kInverseLightSpeed = 3.3356409519815204e-9;  // s/m
 constexpr double kVacuumImpedance = 376.730313461;             // ohm
 

@@ -10,7 +10,7 @@
 #include <map>
 #include <sstream>
 
-#include "driver/Verbosity.hpp"
+#include "common/Verbosity.hpp"
 #include "driver/Simulation.hpp"
 #include "grid/AlignedMemory.hpp"
 #include "grid/FdtdEngine.hpp"

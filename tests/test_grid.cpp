@@ -3,7 +3,7 @@
 // the compression of the coefficients, against hand-computed values.
 #include <cmath>
 
-#include "grid/PhysicalConstants.hpp"
+#include "common/PhysicalConstants.hpp"
 #include "tests/TestSupport.hpp"
 
 using namespace testing_support;

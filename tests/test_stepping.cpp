@@ -7,7 +7,7 @@
 #include <cmath>
 #include <random>
 
-#include "grid/PhysicalConstants.hpp"
+#include "common/PhysicalConstants.hpp"
 #include "tests/TestSupport.hpp"
 
 using namespace testing_support;

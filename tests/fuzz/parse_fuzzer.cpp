@@ -5,7 +5,7 @@
 #include <cstring>
 
 #include "driver/Simulation.hpp"
-#include "driver/Verbosity.hpp"
+#include "common/Verbosity.hpp"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     verboseLevel = -1;

@@ -8,7 +8,7 @@ seconds=${1:-60}
 jobs=${2:-1}
 build=${FUZZ_BUILD:-build-fuzz}
 mkdir -p "$build"
-sources=$(ls driver/*.cpp input/*.cpp geometry/*.cpp grid/*.cpp engine/*.cpp probes/*.cpp results/*.cpp \
+sources=$(ls common/*.cpp driver/*.cpp input/*.cpp geometry/*.cpp grid/*.cpp engine/*.cpp probes/*.cpp results/*.cpp \
           | grep -v driver/main.cpp)
 # One compiler call; the sources are few enough.
 clang++ -std=c++20 -O1 -g -fsanitize=fuzzer,address,undefined -fno-sanitize-recover=undefined \

@@ -1,8 +1,10 @@
-#include "grid/ParallelRanges.hpp"
+#include "common/ParallelRanges.hpp"
 
 #include <pthread.h>
 
 #include <algorithm>
+
+#include "common/Limits.hpp"
 
 namespace {
 
@@ -24,7 +26,6 @@ void* rangeEntry(void* record) {
 
 void runOnRanges(int threads, std::uint32_t count,
                  void (*work)(void* context, std::uint32_t begin, std::uint32_t end), void* context) {
-    constexpr int kMaxThreads = 16;
     const std::uint32_t threadCount = static_cast<std::uint32_t>(std::clamp(threads, 1, kMaxThreads));
     const std::uint32_t ranges = std::max(1u, std::min(threadCount, count));
     Range table[kMaxThreads];

@@ -1,7 +1,9 @@
 #pragma once
 
-// Error numbers of the description parser. The driver prints
-// "ERROR: Input file corrupt (%d).\n" with the number and exits with it.
+// Every error number and failing exit status of a run, in one place.
+//
+// Description errors: the driver prints "ERROR: Input file corrupt (%d).\n"
+// with the number and exits with it.
 namespace parse_error {
 
 // Header lines.
@@ -30,10 +32,6 @@ inline constexpr int kSamplesPerNyquistZero = -22;
 inline constexpr int kRadiationAngleCount = -23;  // azimuths or elevations outside 2..kMaxAngleCount
 inline constexpr int kRadiationFrequencyRange = -24;  // <= 0, above the last frequency, or no frequencies
 inline constexpr int kFreqTooManyPoints = -25;  // more than kMaxFrequencyPoints
-
-// Limits that keep the per-frequency and per-direction arrays of a run bounded.
-inline constexpr unsigned kMaxFrequencyPoints = 100000;
-inline constexpr unsigned kMaxAngleCount = 3601;  // 0.1 degree steps over 360 degrees
 
 // Element sections.
 inline constexpr int kNoKeywordBlank = -101;

@@ -1,0 +1,3 @@
+#include "common/Verbosity.hpp"
+
+int verboseLevel = -1;

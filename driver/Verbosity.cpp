@@ -1,3 +1,0 @@
-#include "driver/Verbosity.hpp"
-
-int verboseLevel = -1;
