@@ -9,6 +9,7 @@
 #include <fstream>
 #include <map>
 #include <sstream>
+#include <utility>
 
 #include "common/Verbosity.hpp"
 #include "driver/Simulation.hpp"
@@ -21,8 +22,7 @@
 namespace testing_support {
 
 inline std::filesystem::path scratchDir(const std::string& name) {
-    auto dir = std::filesystem::temp_directory_path() /
-               ("fendrix_test_" + name + "_" + std::to_string(::getpid()));
+    auto dir = std::filesystem::temp_directory_path() / ("fendrix_test_" + name + "_" + std::to_string(::getpid()));
     std::filesystem::remove_all(dir);
     std::filesystem::create_directories(dir);
     return dir;
@@ -39,8 +39,7 @@ inline std::string readFile(const std::filesystem::path& path) {
 struct Output { int status = 0; std::string out, err; };  // status as the shell sees it (0..255)
 
 // Runs `fendrix ARGS` in `dir`; `limits` is shell text run first (a ulimit).
-inline Output runFendrix(const std::string& args, const std::filesystem::path& dir,
-                         const std::string& limits = "") {
+inline Output runFendrix(const std::string& args, const std::filesystem::path& dir, const std::string& limits = "") {
     const std::string command = "cd '" + dir.string() + "' && " + limits + (limits.empty() ? "" : " && ") +
                                 FENDRIX_BINARY " " + args + " >stdout.txt 2>stderr.txt </dev/null";
     const int raw = std::system(command.c_str());
@@ -48,15 +47,11 @@ inline Output runFendrix(const std::string& args, const std::filesystem::path& d
             readFile(dir / "stderr.txt")};
 }
 
-inline int exitCode(int status) { return status & 0xFF; }
-
 // Runs `work` at verbosity `level`, capturing both output streams.
 template <typename Work>
 Output captured(int level, Work work) {
-    const int saved = verboseLevel;
-    verboseLevel = level;
-    testing::internal::CaptureStdout();
-    testing::internal::CaptureStderr();
+    const int saved = std::exchange(verboseLevel, level);
+    testing::internal::CaptureStdout(), testing::internal::CaptureStderr();
     Output result;
     result.status = work();
     result.out = testing::internal::GetCapturedStdout();

@@ -40,8 +40,7 @@ MUTANTS = [
     ("engine/ParallelStepping.cpp", "(!x || sourceIn(0))", "(!x)"),
     ("engine/Excitation.cpp", "hi[axis] -= 1;", "hi[axis] -= 0;"),
     ("engine/Excitation.cpp", "* std::cos(w * u)", "* std::sin(w * u)"),
-    ("engine/Excitation.cpp", "e[edgeOffsets[i]] += edgeWeights[i] * s;\n    }",
-     "e[edgeOffsets[i]] += s;\n    }"),
+    ("engine/Excitation.cpp", "e[edgeOffsets[i]] += edgeWeights[i] * s;\n    }", "e[edgeOffsets[i]] += s;\n    }"),
     ("engine/FieldEnergy.cpp", "sumH * kMu0 + sumE * kEpsilon0", "sumH * kEpsilon0 + sumE * kMu0"),
     ("probes/VoltageProbe.cpp", "fieldTime(isCurrent != 0)", "fieldTime(false)"),
     ("probes/VoltageProbe.cpp", "j < highIndex[1]; ++j)", "j <= highIndex[1]; ++j)"),
@@ -77,13 +76,13 @@ def main():
     scratch = os.environ.get("MUTANT_DIR", "/tmp/fendrix-mutants")
     src, build, jobs = os.path.join(scratch, "src"), os.path.join(scratch, "build"), str(os.cpu_count() or 2)
     shutil.rmtree(src, ignore_errors=True)
-    shutil.copytree(repo, src, ignore=shutil.ignore_patterns(".git", "build*", "__pycache__"))
+    shutil.copytree(repo, src, ignore=shutil.ignore_patterns(".git", "build*", "__pycache__"), copy_function=shutil.copy)
     run(["cmake", "-S", src, "-B", build, "-G", "Ninja", "-DCMAKE_BUILD_TYPE=Release", "-DFENDRIX_BENCH=OFF"])
     build_ok = lambda: run(["cmake", "--build", build, "-j", jobs]).returncode == 0
     test = lambda: run(["ctest", "--test-dir", build, "-j", jobs, "--timeout", "300", "--stop-on-failure"], 1800)
     baseline = build_ok() and test()
     if not baseline or baseline.returncode:
-        sys.exit("the unmutated suite must build and pass first")
+        sys.exit("the unmutated suite must build and pass first\n" + (baseline.stdout[-3000:] if baseline else ""))
     chosen = [int(a) for a in sys.argv[1:]] or range(1, len(MUTANTS) + 1)
     survivors = []
     for n in chosen:

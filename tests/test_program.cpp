@@ -18,7 +18,6 @@ std::string smallBox(const std::string& sim, int zLines = 8, const std::string& 
 }
 
 double dB(std::complex<double> s) { return 20.0 * std::log10(std::abs(s)); }
-
 Dataset runAndRead(const fs::path& dir, const std::string& args, const std::string& results) {
     const Output r = runFendrix(args, dir);
     EXPECT_EQ(r.status, 0) << r.err;
@@ -43,7 +42,7 @@ TEST(Program, CommandLine) {
     };
     for (const Case& c : cases) {
         const Output r = runFendrix(c.args, dir);
-        EXPECT_EQ(r.status, exitCode(c.status)) << c.args;
+        EXPECT_EQ(r.status, (c.status & 0xFF)) << c.args;
         EXPECT_EQ(r.out.substr(0, c.out.size()), c.out) << c.args;
         EXPECT_EQ(r.err.substr(0, c.err.size()), c.err) << c.args;
     }
@@ -105,7 +104,7 @@ TEST(Program, EveryWayARunEnds) {
     writeFile(dir / "gain.txt", smallBox("0 1e-3 4", 8, "Dielectric 1 -50\nCube 0,0,0 0.011,0.009,0.007\n/\n"));
     writeFile(dir / "out.dat", "previous results");
     r = runFendrix("gain.txt -v0", dir);
-    EXPECT_EQ(r.status, exitCode(-32));
+    EXPECT_EQ(r.status, (-32 & 0xFF));
     EXPECT_NE(r.err.find("ERROR: Field energy is not finite"), std::string::npos) << r.err;
     EXPECT_EQ(readFile(dir / "out.dat"), "previous results");
 
@@ -120,7 +119,7 @@ TEST(Program, EveryWayARunEnds) {
     // Coefficients alone need about 1.3 GB; the address space is limited to 300 MB.
     writeFile(dir / "huge.txt", boxDescription(300, 300, 300, ""));
     r = runFendrix("huge.txt -v0", dir, "ulimit -v 300000");
-    EXPECT_EQ(r.status, exitCode(-20));
+    EXPECT_EQ(r.status, (-20 & 0xFF));
     EXPECT_NE(r.out.find("Domain size: 300 x 300 x 300 cells, 1853 MBytes"), std::string::npos) << r.out;
     EXPECT_NE(r.err.find("ERROR: Not enough memory available.\nERROR: Input file corrupt (-20).\n"), std::string::npos);
 #endif

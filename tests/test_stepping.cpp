@@ -183,13 +183,9 @@ TEST(Stepping, AbsorbingFacesRealiseFirstOrderMur) {
     for (std::uint32_t face = 0; face < 6; ++face) {
         HandGrid g(10, 7, 6);
         FdtdEngine& e = g.engine;
-        auto material = std::make_unique<MatDielectric>();
-        material->epsR = 4;
-        material->shapes.push_back(std::make_unique<GeoCube>(material.get()));
-        auto& cube = static_cast<GeoCube&>(*material->shapes[0]);
-        cube.lower[0] = 8e-3, cube.lower[1] = cube.lower[2] = -1, cube.upper[0] = cube.upper[1] = cube.upper[2] = 1;
-        cube.boundingBox(cube.box);
-        g.geometry.materials.push_back(std::move(material));
+        std::string text = "4 0\nCube 0.008,-1,-1 1,1,1\n/\n";  // eps_r 4 from x = 8 mm on
+        MatMaterial& material = *g.geometry.materials.emplace_back(std::make_unique<MatDielectric>());
+        g.geometry.parseShapes(material.parse(text.data(), g.engine, Results()), material);
         ASSERT_EQ(e.allocateCoefficients(), 0);
         e.fillDielectrics();
         e.timeStep = 1e-3 / 2 / kSpeedOfLight;
