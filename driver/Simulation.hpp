@@ -36,4 +36,8 @@ public:
     std::uint32_t maxTimesteps = 0;
     std::uint32_t samplesPerNyquist = 4;
     int threadCount;
+    // Test the energy decay after every chunk once the pulse is over, not only
+    // at the once-a-second report: the run then ends at the same step on any
+    // machine and thread count (command-line option -r).
+    bool reproducibleEnd = false;
 };
