@@ -3,6 +3,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
@@ -31,8 +32,9 @@ bool offsetFromLines(const FdtdEngine& engine, int axis, double value, double& o
                      double& cell) {
     const std::vector<double>& x = engine.meshLines[axis];
     if (x.size() < 2 || value < x.front() || value > x.back()) return false;
-    std::size_t i = 0;
-    while (i + 2 < x.size() && x[i + 1] < value) ++i;
+    // The cell [x[i], x[i + 1]] that holds the value; the last one for the last line.
+    const auto above = std::upper_bound(x.begin(), x.end() - 1, value);
+    const std::size_t i = static_cast<std::size_t>(above - x.begin()) - 1;
     cell = x[i + 1] - x[i];
     const bool lower = value - x[i] <= x[i + 1] - value;
     line = lower ? x[i] : x[i + 1];
@@ -63,7 +65,8 @@ int checkResultsPath(const std::string& fileName) {
     const std::size_t slash = fileName.find_last_of('/');
     const std::string folder = slash == std::string::npos ? "." : slash == 0 ? "/" : fileName.substr(0, slash);
     struct stat info;
-    if (stat(folder.c_str(), &info) != 0) return resultsPathError(fileName, "the folder '" + folder + "' does not exist");
+    if (stat(folder.c_str(), &info) != 0)
+        return resultsPathError(fileName, "the folder '" + folder + "' does not exist");
     if (!S_ISDIR(info.st_mode)) return resultsPathError(fileName, "'" + folder + "' is not a folder");
     // The dataset is written beside its final name and renamed: the folder
     // itself must take a new file.
