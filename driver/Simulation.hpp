@@ -19,8 +19,8 @@ public:
 
     // Parses the writable, NUL-terminated description: 0 or a negative error number.
     int parse(char* text);
-    // Grid build, far-field probes, run limit. 0, or a negative number after an
-    // error message (memory).
+    // Checks of the parsed description, grid build, far-field probes, run limit.
+    // 0, or a negative run_error status after its message (a check, memory).
     int setup();
     // Time stepping until the energy decays, then far field and results file.
     // 0, or a negative number when the run itself failed (an unstable field).

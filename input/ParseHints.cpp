@@ -156,7 +156,7 @@ std::vector<std::string> parseErrorHints(int error) {
     }
 
     if (parseLocation.fieldHint != nullptr) hints.emplace_back(parseLocation.fieldHint);
-    if (numberWithUnit(text))
+    if (!startsWith(text, "Sim ") && numberWithUnit(text))  // a file name may hold "1a"
         hints.emplace_back("Numbers carry no unit: lengths are in metres, frequencies in hertz, resistances in "
                            "ohms, capacitances in farads (1 mm is 0.001, 1 GHz is 1e9).");
     if (decimalComma(text, error))
