@@ -49,4 +49,7 @@ namespace run_error {
 inline constexpr int kBadThreadCount = -30;     // "-t" outside 1..16
 inline constexpr int kOutOfMemory = -31;        // an allocation of the grid build failed
 inline constexpr int kUnstable = -32;           // the field energy became infinite or NaN
+inline constexpr int kTimeStepBeyondNyquist = -33;  // cells far too large for the band (units?)
+inline constexpr int kPortWithoutLength = -34;  // a numbered port spans no cell along its axis
+inline constexpr int kResultsNotWritable = -35;  // the results file's folder is missing or closed
 }  // namespace run_error

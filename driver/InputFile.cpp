@@ -2,6 +2,7 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <string>
 #include <sys/stat.h>
 
 #include "common/ErrorNumbers.hpp"
@@ -34,4 +35,5 @@ void describeParseError(int error) {
         std::fprintf(stderr, "  in line %u of the description: %s\n", parseLocation.line, what);
     else
         std::fprintf(stderr, "  %s\n", what);
+    for (const std::string& hint : parseErrorHints(error)) std::fprintf(stderr, "  Hint: %s\n", hint.c_str());
 }

@@ -3,8 +3,9 @@
 #include <cstdio>
 
 #include "driver/Clock.hpp"
-#include "common/Verbosity.hpp"
 #include "common/ErrorNumbers.hpp"
+#include "common/Verbosity.hpp"
+#include "driver/SetupChecks.hpp"
 #include "results/FieldProbe.hpp"
 
 Simulation::Simulation(int threadCount)
@@ -15,7 +16,16 @@ Simulation::~Simulation() = default;
 int Simulation::setup() {
     const std::int64_t start = clockMilliseconds();
 
+    // Mistakes that the description's grammar lets through, caught before the
+    // build and the run spend time on them.
+    const double topFrequency = excitation ? excitation->maxFrequency : 0.0;
+    warnCoarseCells(*engine, geometry, topFrequency);
+    warnOffGrid(*engine, geometry);
+    if (int error = checkPortLengths(*engine, geometry)) return error;
+    if (int error = checkResultsPath(results.fileName)) return error;
+
     if (!engine->buildGrid(std::move(excitation))) return run_error::kOutOfMemory;
+    if (int error = checkTimeStep(engine->timeStep, topFrequency)) return error;
 
     if (radiation && !FieldProbe::fitsGrid(*engine, *radiation)) {
         std::fprintf(stderr,

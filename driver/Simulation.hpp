@@ -19,8 +19,8 @@ public:
 
     // Parses the writable, NUL-terminated description: 0 or a negative error number.
     int parse(char* text);
-    // Grid build, far-field probes, run limit. 0, or a negative number after an
-    // error message (memory).
+    // Checks of the parsed description, grid build, far-field probes, run limit.
+    // 0, or a negative run_error status after its message (a check, memory).
     int setup();
     // Time stepping until the energy decays, then far field and results file.
     // 0, or a negative number when the run itself failed (an unstable field).
@@ -36,4 +36,8 @@ public:
     std::uint32_t maxTimesteps = 0;
     std::uint32_t samplesPerNyquist = 4;
     int threadCount;
+    // Test the energy decay after every chunk once the pulse is over, not only
+    // at the once-a-second report: the run then ends at the same step on any
+    // machine and thread count (command-line option -r).
+    bool reproducibleEnd = false;
 };

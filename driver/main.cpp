@@ -3,20 +3,23 @@
 #include <cstring>
 #include <memory>
 
+#include "driver/CommandLine.hpp"
 #include "driver/InputFile.hpp"
 #include "driver/Simulation.hpp"
 #include "common/Verbosity.hpp"
 #include "common/ErrorNumbers.hpp"
 #include "common/Limits.hpp"
 
-// fendrix DESCRIPTION [-vN] [-tN]
+// fendrix DESCRIPTION [-vN] [-tN] [-r]
 int main(int argc, char** argv) {
+    if (printUsageIfAsked(argc, argv)) return 0;
     if (argc < 2) {
         std::printf("FDTD simulator for electro-magnetics\n Fendrix 5.9\n");
         return -1;
     }
 
     int threadCount = 1;
+    ExtraOptions extra;
     for (int i = 2; i < argc; ++i) {
         const char* arg = argv[i];
         if (arg[0] == '-' && arg[1] == 'v') {
@@ -27,6 +30,7 @@ int main(int argc, char** argv) {
         } else if (arg[0] == '-' && arg[1] == 't') {
             threadCount = std::atoi(arg + 2);
             if (verboseLevel >= 0) std::printf("Number of threads: %d\n", threadCount);
+        } else if (takeExtraOption(arg, extra)) {
         } else {
             std::fprintf(stderr, "WARNING: unknown commandline argument: %s\n", arg);
         }
@@ -44,6 +48,7 @@ int main(int argc, char** argv) {
     }
 
     auto simulation = std::make_unique<Simulation>(threadCount);
+    simulation->reproducibleEnd = extra.reproducibleEnd;
     int status = simulation->parse(text);
     std::free(text);
     if (status < 0) {

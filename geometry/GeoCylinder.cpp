@@ -26,6 +26,19 @@ void GeoCylinder::boundingBox(double out[6]) const {
     }
 }
 
+// Only the flat end faces of a cylinder parallel to an axis lie across that axis.
+int GeoCylinder::faceAxes() const {
+    int running = 0;
+    int count = 0;
+    for (int axis = 0; axis < 3; ++axis) {
+        if (start[axis] != end[axis]) {
+            running = axis;
+            ++count;
+        }
+    }
+    return count == 1 ? 1 << running : 0;
+}
+
 bool GeoCylinder::contains(const double point[3]) const {
     double d[3];
     double w[3];

@@ -24,9 +24,14 @@ public:
     // 1 when `box` meets `other` on all three axes (closed intervals), else -1.
     int overlaps(const double other[6]) const;
 
+    // Axes (bit k for axis k) along which the faces of `box` are the shape's own
+    // faces, which belong on mesh lines; a cylinder's round side is not.
+    virtual int faceAxes() const { return 7; }
+
     MatMaterial* material;
     std::uint8_t used = 0;
     double box[6] = {0, 0, 0, 0, 0, 0};
+    std::uint32_t line = 0;  // line of the description, for messages; 0 unknown
 };
 
 class GeoCube : public GeoObject {
@@ -46,6 +51,7 @@ public:
     void boundingBox(double out[6]) const override;
     bool contains(const double point[3]) const override;
     char* parse(char* text) override;
+    int faceAxes() const override;
 
     double radius = 0;
     double start[3] = {0, 0, 0};

@@ -14,6 +14,8 @@ struct LumpedElement {
     double capacitance = -1.0;    // farads; negative: no capacitor
     double corner1[3] = {0, 0, 0};  // smaller coordinate of each axis
     double corner2[3] = {0, 0, 0};  // larger coordinate of each axis
+    std::int32_t port = 0;        // port number; 0 or less: a plain element
+    std::uint32_t line = 0;       // line of the description, for messages; 0 unknown
 
     // Reads the line after "Electric" and its blank; creates the port probes
     // and sets the excited port for port 1. Returns the position after the

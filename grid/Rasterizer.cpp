@@ -258,6 +258,9 @@ void FdtdEngine::fillLumpedElements() {
         }
         if (lo[d] == hi[d]) {
             std::fprintf(stderr, "Warning: Omitting component because of zero length.\n");
+            if (element->line > 0)
+                std::fprintf(stderr, "  Electric line %u: both ends are nearest to the same %c mesh line.\n",
+                             element->line, "xyz"[d]);
             std::fflush(stderr);
             continue;
         }

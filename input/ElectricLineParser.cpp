@@ -7,6 +7,7 @@
 #include "engine/Excitation.hpp"
 #include "geometry/LumpedElement.hpp"
 #include "grid/FdtdEngine.hpp"
+#include "input/ParseLocation.hpp"
 #include "input/TextReader.hpp"
 #include "probes/Probe.hpp"
 #include "results/Results.hpp"
@@ -24,23 +25,34 @@ bool readValueOrNone(char*& pos, double& value) {
     return text::readRealThen(pos, value, ' ');
 }
 
+// Notes what the field should have been, for the readable error hint.
+char* failWith(const char* hint) {
+    parseLocation.hint(hint);
+    return nullptr;
+}
+
 }  // namespace
 
 char* LumpedElement::parse(char* text, FdtdEngine& engine, Results& results, Excitation& excitation) {
     char* pos = text;
-    std::int32_t port = 0;
     std::uint32_t code = 0;
-    if (!text::readSignedThen(pos, port, ' ')) return nullptr;
-    if (!text::readUnsignedThen(pos, code, ' ')) return nullptr;
+    if (!text::readSignedThen(pos, port, ' '))
+        return failWith("The port number (1, 2, ... for a port, 0 for a plain element) comes first, "
+                        "followed by one blank.");
     // The low two bits give the axis; 3 names none.
-    if ((code & 3u) == 3u) return nullptr;
+    if (!text::readUnsignedThen(pos, code, ' ') || (code & 3u) == 3u)
+        return failWith("The direction code must be 0, 1 or 2 for an element along x, y or z (4, 5 or 6: "
+                        "the same axes with the port's orientation reversed), followed by one blank.");
     axis = static_cast<std::int32_t>(code);
-    if (!readValueOrNone(pos, resistance)) return nullptr;
-    if (!readValueOrNone(pos, capacitance)) return nullptr;
+    if (!readValueOrNone(pos, resistance))
+        return failWith("The resistance is a number in ohms, or x for none, followed by one blank.");
+    if (!readValueOrNone(pos, capacitance))
+        return failWith("The capacitance is a number in farads, or x for none, followed by one blank.");
 
     double corners[6];
     for (double& value : corners) {
-        if (!text::readReal(pos, value)) return nullptr;
+        if (!text::readReal(pos, value))
+            return failWith("Two corners follow, X1,Y1,Z1 X2,Y2,Z2: six numbers in metres.");
         text::skipOne(pos);  // separator unchecked; never past the end of the text
     }
     for (int a = 0; a < 3; ++a) {

@@ -40,6 +40,12 @@ int checkPortNumbers(const Results& results) {
     return 0;
 }
 
+// Notes what the shape line should have been, for the readable error hint.
+char* failShape(const char* hint) {
+    parseLocation.hint(hint);
+    return nullptr;
+}
+
 }  // namespace
 
 int Geometry::parseElements(char* text, FdtdEngine& engine, Results& results, Excitation& excitation) {
@@ -53,6 +59,7 @@ int Geometry::parseElements(char* text, FdtdEngine& engine, Results& results, Ex
 
         if (std::strcmp(pos, "Electric") == 0) {
             auto element = std::make_unique<LumpedElement>();
+            element->line = parseLocation.lineOf(pos);
             char* next = element->parse(rest, engine, results, excitation);
             if (next == nullptr) return parse_error::kElectricLine;
             lumpedElements.push_back(std::move(element));
@@ -64,7 +71,15 @@ int Geometry::parseElements(char* text, FdtdEngine& engine, Results& results, Ex
             else
                 material = std::make_unique<MatMetal>();
             char* next = material->parse(rest, engine, results);
-            if (next == nullptr) return parse_error::kMaterialLine;
+            if (next == nullptr) {
+                parseLocation.hint(material->kind == MatMaterial::kMetal
+                                       ? "A Metal line holds three numbers after one blank each: resistivity "
+                                         "in ohm metres, thickness and roughness in metres (0 0 0: a perfect "
+                                         "conductor)."
+                                       : "A Dielectric line holds two numbers after one blank each: the "
+                                         "relative permittivity (above 0) and the loss tangent.");
+                return parse_error::kMaterialLine;
+            }
             materials.push_back(std::move(material));
             next = parseShapes(next, *materials.back());
             if (next == nullptr) return parse_error::kShapeList;
@@ -96,14 +111,21 @@ char* Geometry::parseShapes(char* text, MatMaterial& material) {
         else if (std::strcmp(pos, "Polygon") == 0)
             shape = std::make_unique<GeoPolygon>(&material);
         else
-            return nullptr;
+            return failShape("Shapes are Cube, Cylinder and Polygon, written so (case-sensitive).");
 
         // The shape is the material's from its creation; a failed one leaves again.
+        shape->line = parseLocation.lineOf(pos);
         material.shapes.push_back(std::move(shape));
         char* next = material.shapes.back()->parse(blank + 1);
         if (next == nullptr) {
             material.shapes.pop_back();
-            return nullptr;
+            return failShape(pos[0] == 'C' && pos[1] == 'u'
+                                 ? "A Cube line reads \"Cube X1,Y1,Z1 X2,Y2,Z2\": two corners in metres."
+                             : pos[0] == 'C'
+                                 ? "A Cylinder line reads \"Cylinder R X1,Y1,Z1 X2,Y2,Z2\": the radius and the "
+                                   "centres of the two end faces, in metres."
+                                 : "A Polygon line reads \"Polygon P A U1,V1 U2,V2 ...\": the plane's position "
+                                   "P in metres, its normal axis A (0, 1 or 2) and the vertices.");
         }
         pos = next;
     }

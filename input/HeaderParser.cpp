@@ -27,11 +27,15 @@ int parseSimLine(char*& pos, Simulation& sim) {
     std::uint32_t timeFactor = 0;
     std::uint32_t samples = 0;
     double threshold = 0.0;
+    parseLocation.hint("The Sim line holds, after \"Sim\" and one blank each, the run-limit factor (a whole "
+                       "number), the energy threshold, the samples per Nyquist interval (a whole number) and the "
+                       "results file name: for instance \"Sim 20 1e-5 4 line.dat\".");
     if (!text::readUnsignedThen(pos, timeFactor, ' ')) return kSimRunLimit;
     if (!text::readRealThen(pos, threshold, ' ')) return kSimThreshold;
     if (!text::readUnsignedThen(pos, samples, ' ')) return kSimSamplesPerNyquist;
     // The run loop advances in chunks of nyquistSteps / samplesPerNyquist steps.
     if (samples == 0) return kSamplesPerNyquistZero;
+    parseLocation.hint(nullptr);
     sim.maxTimeFactor = timeFactor;
     sim.energyThreshold = threshold;
     sim.samplesPerNyquist = samples;
@@ -98,6 +102,9 @@ int parseBoundaryLine(char*& pos, Simulation& sim) {
     parseLocation.at(pos);
     if (!startsWith(pos, "Boundary")) return kNoBoundaryLine;
     pos += 8;
+    parseLocation.hint("The Boundary line has six codes, one per face in the order x low, x high, y low, "
+                       "y high, z low, z high, each after one blank: 0 electric wall, 1 magnetic wall, "
+                       "2 absorbing.");
     for (int face = 0; face < 6; ++face) {
         if (*pos != ' ') return kBoundaryCodeSeparator;
         if (pos[1] == '\0') return kBoundaryLineEnd;  // the text ends before the code
@@ -105,6 +112,7 @@ int parseBoundaryLine(char*& pos, Simulation& sim) {
         pos += 2;
     }
     if (*pos != '\n') return kBoundaryLineEnd;
+    parseLocation.hint(nullptr);
     ++pos;
     return 0;
 }

@@ -13,20 +13,37 @@ void ParseLocation::begin(const char* text) {
     lineFeedOffsets.clear();
     lineStart = nullptr;
     line = 0;
+    fieldHint = nullptr;
+    lineText.clear();
+    carriageReturn = false;
     if (text == nullptr) return;
-    for (const char* p = text; *p != '\0'; ++p)
+    const char* p = text;
+    for (; *p != '\0'; ++p) {
         if (*p == '\n') lineFeedOffsets.push_back(static_cast<std::uint32_t>(p - text));
+        if (*p == '\r') carriageReturn = true;
+    }
+    textLength = static_cast<std::uint32_t>(p - text);
+}
+
+std::uint32_t ParseLocation::lineOf(const char* start) const {
+    if (textStart == nullptr || start == nullptr || start < textStart) return 0;
+    // One more than the count of line feeds before the position.
+    const auto offset = static_cast<std::uint32_t>(start - textStart);
+    const auto before = std::lower_bound(lineFeedOffsets.begin(), lineFeedOffsets.end(), offset);
+    return static_cast<std::uint32_t>(before - lineFeedOffsets.begin()) + 1;
 }
 
 void ParseLocation::resolve() {
-    if (textStart == nullptr || lineStart == nullptr || lineStart < textStart) {
-        line = 0;
-        return;
-    }
-    // The line number is one more than the count of line feeds before the line start.
-    const auto offset = static_cast<std::uint32_t>(lineStart - textStart);
-    const auto before = std::lower_bound(lineFeedOffsets.begin(), lineFeedOffsets.end(), offset);
-    line = static_cast<std::uint32_t>(before - lineFeedOffsets.begin()) + 1;
+    line = lineOf(lineStart);
+    lineText.clear();
+    if (line == 0) return;
+    // The line as written: from its first character to its line feed (or the end
+    // of the text), with the separators that parsers overwrote by NUL restored
+    // as blanks.
+    const std::uint32_t first = line == 1 ? 0 : lineFeedOffsets[line - 2] + 1;
+    const std::uint32_t end = line <= lineFeedOffsets.size() ? lineFeedOffsets[line - 1] : textLength;
+    for (std::uint32_t i = first; i < end && lineText.size() < 400; ++i)
+        lineText += textStart[i] == '\0' ? ' ' : textStart[i];
 }
 
 const char* parseErrorMeaning(int error) {
@@ -92,8 +109,9 @@ const char* parseErrorMeaning(int error) {
         return "Material line: expected \"Metal\" with resistivity, thickness and roughness, or \"Dielectric\" with "
                "a permittivity above 0 and a loss tangent, separated by blanks and ended by a line feed.";
     case kElectricLine:
-        return "Electric line: expected the port number, a direction code whose low two bits are 0, 1 or 2, "
-               "the resistance or x, the capacitance or x, each followed by a blank, then two corners of three coordinates.";
+        return "Electric line: expected \"Electric PORT DIRECTION R C X1,Y1,Z1 X2,Y2,Z2\": the port number, the "
+               "direction code (0, 1, 2, or 4, 5, 6), the resistance or x, the capacitance or x, each followed by "
+               "a blank, then two corners.";
     case kPortNumbering:
         return "Electric lines: expected the port numbers 1 to the number of ports, each used once.";
     default:

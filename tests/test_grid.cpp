@@ -93,7 +93,7 @@ TEST(Grid, MetalsAndLumpedElements) {
     FdtdEngine& l = *lumped->engine;
     l.fillDielectrics();
     const Output r = captured(0, [&] { l.fillLumpedElements(); return 0; });
-    EXPECT_EQ(r.err, "Warning: Omitting component because of zero length.\n");
+    EXPECT_EQ(r.err.rfind("Warning: Omitting component because of zero length.\n", 0), 0u) << r.err;
     EXPECT_FLOAT_EQ(at(l.cbTable, l, 1, 1, 1, 2), 1.0f / 50);
     EXPECT_EQ(at(l.cbTable, l, 1, 1, 2, 2), 0.0f);
     // 100 ohm over 2 parallel edges x 2 layers: each edge 0.01 S.

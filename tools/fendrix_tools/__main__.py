@@ -27,7 +27,8 @@ def cmd_summary(args) -> int:
     from .summary import summarize
 
     for path in args.datasets:
-        sys.stdout.write(summarize(read_dataset(path), args.points))
+        sys.stdout.write(summarize(read_dataset(path), args.points, args.at and [g * 1e9 for g in args.at],
+                                   args.z0, args.stop_level))
     return 0
 
 
@@ -62,6 +63,11 @@ def build_parser() -> argparse.ArgumentParser:
     p.add_argument("datasets", nargs="+", metavar="DATASET")
     p.add_argument("--points", type=int, default=5,
                    help="frequencies at which |Sk1| is listed (default 5)")
+    p.add_argument("--at", type=float, nargs="+", metavar="GHZ",
+                   help="input impedance and VSWR at these frequencies (default: best match)")
+    p.add_argument("--z0", type=float, default=50.0, help="port 1's impedance, ohms (default 50)")
+    p.add_argument("--stop-level", type=float, default=-20.0, metavar="DB",
+                   help="|S21| level that bounds the stop band (default -20 dB)")
     p.set_defaults(func=cmd_summary)
 
     p = sub.add_parser("sweep", help="full S-matrix: one run per port, Touchstone output")

@@ -3,6 +3,7 @@
 from __future__ import annotations
 
 import os
+import sys
 
 import matplotlib
 
@@ -10,10 +11,16 @@ matplotlib.use("Agg")
 import matplotlib.pyplot as plt  # noqa: E402
 import numpy as np  # noqa: E402
 
+from .circuit import column_warning, matrix_warning  # noqa: E402
 from .dataset import Dataset  # noqa: E402
 from .summary import db  # noqa: E402
 
 DYNAMIC_RANGE_DB = 40.0
+
+
+def _warn(message):
+    if message:
+        print(message, file=sys.stderr)
 
 
 def _save(fig, path):
@@ -150,6 +157,7 @@ def plot_dataset(ds: Dataset, outdir=".", stem=None, cut_azimuth: float = 0.0) -
     base = os.path.join(outdir, stem)
     paths = []
     if len(ds.frequencies):
+        _warn(column_warning(ds.s, ds.frequencies))
         paths.append(plot_s_db(ds, base + "_s.png"))
         paths.append(plot_smith(ds, base + "_smith.png"))
     if ds.has_radiation:
@@ -166,6 +174,7 @@ def plot_touchstone(path, outdir=".", stem=None) -> list:
     stem = stem or os.path.splitext(os.path.basename(str(path)))[0]
     os.makedirs(outdir, exist_ok=True)
     base = os.path.join(outdir, stem)
+    _warn(matrix_warning(net.s, net.f))
     f = net.f / 1e9
     n = net.nports
     fig, ax = plt.subplots(figsize=(7, 4.5))

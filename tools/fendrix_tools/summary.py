@@ -4,6 +4,7 @@ from __future__ import annotations
 
 import numpy as np
 
+from .circuit import band_around, column_warning, input_impedance, insertion_loss, stop_band
 from .dataset import Dataset
 
 
@@ -18,23 +19,45 @@ def bandwidth_10db(freqs: np.ndarray, s11_db: np.ndarray, best: int):
     Returns (low, high, low_at_edge, high_at_edge) with linear interpolation
     of the crossings in dB, or None when S11 never reaches -10 dB.
     """
-    if not s11_db[best] <= -10.0:
-        return None
-    lo = best
-    while lo > 0 and s11_db[lo - 1] <= -10.0:
-        lo -= 1
-    hi = best
-    while hi < len(freqs) - 1 and s11_db[hi + 1] <= -10.0:
-        hi += 1
+    return band_around(freqs, s11_db, best, -10.0, below=True)
 
-    def cross(i_out, i_in):
-        a, b = s11_db[i_out], s11_db[i_in]
-        t = (-10.0 - a) / (b - a) if b != a else 0.0
-        return freqs[i_out] + t * (freqs[i_in] - freqs[i_out])
 
-    f_lo = cross(lo - 1, lo) if lo > 0 else freqs[lo]
-    f_hi = cross(hi + 1, hi) if hi < len(freqs) - 1 else freqs[hi]
-    return f_lo, f_hi, lo == 0, hi == len(freqs) - 1
+def _band_text(band, what):
+    """'1 GHz to 2 GHz (1000 MHz)', noting a band edge that cuts it short."""
+    f_lo, f_hi, at_lo, at_hi = band
+    edge = [name for name, hit in (("lower", at_lo), ("upper", at_hi)) if hit]
+    note = f" (reaches the {' and '.join(edge)} band edge)" if edge else ""
+    return f"{what}: {_ghz(f_lo)} to {_ghz(f_hi)} ({(f_hi - f_lo) / 1e6:.4g} MHz){note}"
+
+
+def circuit_lines(ds: Dataset, mag, at=None, z0=50.0, stop_level=-20.0) -> list:
+    """|S21| minimum and stop band, insertion loss and its band, and the input
+    impedance and VSWR of port 1 at the frequencies ``at`` (Hz; default: the
+    best match of S11)."""
+    f = ds.frequencies
+    lines = []
+    if ds.port_count >= 2 and not np.all(np.isnan(mag[1])):
+        low, band = stop_band(f, mag[1], stop_level)
+        lines.append(f"|S21| minimum: {mag[1][low]:.2f} dB at {_ghz(f[low])}")
+        lines.append(_band_text(band, f"Stop band (|S21| <= {stop_level:g} dB)") if band
+                     else f"Stop band (|S21| <= {stop_level:g} dB): none")
+        best, band = insertion_loss(f, mag[1])
+        lines.append(f"Insertion loss: {round(-mag[1][best], 2) + 0.0:.2f} dB (least, at {_ghz(f[best])})")
+        lines.append(_band_text(band, "Pass band (loss within 3 dB of that)"))
+    if at is None:
+        at = [] if np.all(np.isnan(mag[0])) else [f[int(np.nanargmin(mag[0]))]]
+    if len(at):
+        lines.append(f"Input impedance of port 1 (referred to {z0:g} ohm):")
+        lines.append("  " + f"{'f / GHz':>10}{'Re Z / ohm':>13}{'Im Z / ohm':>13}{'VSWR':>9}")
+        for freq, z, vswr in input_impedance(f, ds.s[0], at, z0):
+            if z is None:
+                lines.append("  " + f"{freq / 1e9:>10.4g}  outside the band")
+            else:
+                lines.append("  " + f"{freq / 1e9:>10.4g}{z.real:>13.2f}{z.imag:>13.2f}{vswr:>9.3g}")
+    warning = column_warning(ds.s, f)
+    if warning:
+        lines.append(warning)
+    return lines
 
 
 def main_direction(ds: Dataset):
@@ -47,7 +70,8 @@ def _ghz(f):
     return f"{f / 1e9:.4g} GHz"
 
 
-def summarize(ds: Dataset, points: int = 5) -> str:
+def summarize(ds: Dataset, points: int = 5, at=None, z0: float = 50.0,
+              stop_level: float = -20.0) -> str:
     f = ds.frequencies
     n = ds.port_count
     lines = [f"Dataset: {ds.path}"]
@@ -89,6 +113,7 @@ def summarize(ds: Dataset, points: int = 5) -> str:
                 rel = f", {100 * (f_hi - f_lo) / centre:.1f} %" if centre > 0 else ""
                 lines.append(f"-10 dB bandwidth: {_ghz(f_lo)} to {_ghz(f_hi)} "
                              f"({(f_hi - f_lo) / 1e6:.4g} MHz{rel}){note}")
+        lines.extend(circuit_lines(ds, mag, at, z0, stop_level))
     if ds.has_radiation:
         lines.append("")
         lines.append(f"Far field: {len(ds.azimuth)} azimuths x {len(ds.elevation)} elevations")

@@ -20,6 +20,7 @@ from pathlib import Path
 
 import numpy as np
 
+from .circuit import matrix_warning
 from .dataset import DatasetError, read_dataset
 from .description import Description, original_port
 from .touchstone import renormalize, touchstone_suffix, write_touchstone
@@ -218,6 +219,9 @@ def write_result(result: SweepResult, output, z0=None, fmt="RI", source="", out=
         out.write(f"Note: ports have impedances {', '.join(f'{z:g}' for z in zs)} ohm; "
                   f"the Touchstone file is renormalised to {zref:g} ohm.\n")
     write_touchstone(output, result.frequencies, s, zref, fmt, comments)
+    warning = matrix_warning(result.s, result.frequencies)
+    if warning:
+        print(warning, file=sys.stderr)
     err, i, j, f = reciprocity(result.s)
     if i is not None:
         peak = float(np.nanmax(np.abs(result.s)))

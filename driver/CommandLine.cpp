@@ -1,0 +1,39 @@
+#include "driver/CommandLine.hpp"
+
+#include <cstdio>
+#include <cstring>
+
+#include "common/Limits.hpp"
+
+bool printUsageIfAsked(int argc, char** argv) {
+    bool asked = false;
+    for (int i = 1; i < argc; ++i)
+        asked = asked || std::strcmp(argv[i], "-h") == 0 || std::strcmp(argv[i], "--help") == 0;
+    if (!asked) return false;
+    std::printf(
+        "Usage: fendrix DESCRIPTION [-vN] [-tN] [-r]\n"
+        "       fendrix --help\n"
+        "Runs the simulation that the description file sets out and writes its results dataset.\n"
+        "\n"
+        "Options (after the description):\n"
+        "  -vN         readable output: 0 summary messages, 1 also every line as it is read.\n"
+        "              Without -v: host mode, short progress codes on standard output.\n"
+        "  -tN         stepping threads, 1 to %d (default 1).\n"
+        "  -r          reproducible end: test the energy decay after every chunk of steps once the\n"
+        "              pulse is over, so that the run ends at the same step on every machine and\n"
+        "              thread count (without it the test runs once a second).\n"
+        "  -h, --help  print this help and exit.\n"
+        "\n"
+        "Warnings and errors go to standard error. The user guide lists every message and exit status.\n",
+        kMaxThreads);
+    return true;
+}
+
+bool takeExtraOption(const char* arg, ExtraOptions& options) {
+    // Like -v and -t, recognised by its first two characters.
+    if (arg[0] == '-' && arg[1] == 'r') {
+        options.reproducibleEnd = true;
+        return true;
+    }
+    return false;
+}

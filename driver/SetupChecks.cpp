@@ -1,0 +1,174 @@
+#include "driver/SetupChecks.hpp"
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+
+#include "geometry/Geometry.hpp"
+#include "grid/FdtdEngine.hpp"
+#include "common/PhysicalConstants.hpp"
+#include "common/ErrorNumbers.hpp"
+
+namespace {
+
+const char kAxisName[3] = {'x', 'y', 'z'};
+
+int resultsPathError(const std::string& fileName, const std::string& why) {
+    std::fprintf(stderr,
+                 "ERROR: Cannot write the results file '%s': %s. Create the folder, or change the "
+                 "results file name at the end of the Sim line.\n",
+                 fileName.c_str(), why.c_str());
+    return run_error::kResultsNotWritable;
+}
+
+// Distance of `value` from the nearest line of `axis` and the size of the cell
+// it lies in. False when the value lies outside the mesh: there the domain cuts
+// the shape off, and where it ends does not matter.
+bool offsetFromLines(const FdtdEngine& engine, int axis, double value, double& offset, double& line,
+                     double& cell) {
+    const std::vector<double>& x = engine.meshLines[axis];
+    if (x.size() < 2 || value < x.front() || value > x.back()) return false;
+    // The cell [x[i], x[i + 1]] that holds the value; the last one for the last line.
+    const auto above = std::upper_bound(x.begin(), x.end() - 1, value);
+    const std::size_t i = static_cast<std::size_t>(above - x.begin()) - 1;
+    cell = x[i + 1] - x[i];
+    const bool lower = value - x[i] <= x[i + 1] - value;
+    line = lower ? x[i] : x[i + 1];
+    offset = std::fabs(value - line);
+    return true;
+}
+
+// The first of `count` coordinates (pairs of axis and value) that lies more than
+// a quarter cell from its nearest line: one warning for the line it came from.
+void warnFirstOffGrid(const FdtdEngine& engine, std::uint32_t line, const char* what, const int* axes,
+                      const double* values, int count) {
+    for (int i = 0; i < count; ++i) {
+        double offset = 0, nearest = 0, cell = 0;
+        if (!offsetFromLines(engine, axes[i], values[i], offset, nearest, cell)) continue;
+        if (!(offset > 0.25 * cell)) continue;
+        std::fprintf(stderr,
+                     "WARNING: Line %u: %s at %c = %g m is %g m from the nearest mesh line (%g m), more than "
+                     "a quarter of its %g m cell. Add a mesh line there or move it onto one.\n",
+                     line, what, kAxisName[axes[i]], values[i], offset, nearest, cell);
+        return;
+    }
+}
+
+}  // namespace
+
+int checkResultsPath(const std::string& fileName) {
+    if (fileName.empty()) return resultsPathError(fileName, "the Sim line names no file");
+    const std::size_t slash = fileName.find_last_of('/');
+    const std::string folder = slash == std::string::npos ? "." : slash == 0 ? "/" : fileName.substr(0, slash);
+    struct stat info;
+    if (stat(folder.c_str(), &info) != 0)
+        return resultsPathError(fileName, "the folder '" + folder + "' does not exist");
+    if (!S_ISDIR(info.st_mode)) return resultsPathError(fileName, "'" + folder + "' is not a folder");
+    // The dataset is written beside its final name and renamed: the folder
+    // itself must take a new file.
+    if (access(folder.c_str(), W_OK | X_OK) != 0)
+        return resultsPathError(fileName, "no permission to create files in the folder '" + folder + "'");
+    if (stat(fileName.c_str(), &info) == 0 && S_ISDIR(info.st_mode))
+        return resultsPathError(fileName, "it is a folder");
+    return 0;
+}
+
+int checkPortLengths(const FdtdEngine& engine, const Geometry& geometry) {
+    for (const auto& element : geometry.lumpedElements) {
+        const int d = element->axis;
+        if (element->port < 1 || d < 0 || d > 2) continue;
+        const std::uint32_t lo = engine.lineIndex(d, element->corner1[d], false);
+        const std::uint32_t hi = engine.lineIndex(d, element->corner2[d], false);
+        if (lo != hi) continue;
+        std::fprintf(stderr,
+                     "ERROR: Port %d (Electric line %u) has no length along its axis %c: both ends, %g and "
+                     "%g m, are nearest to the mesh line at %g m, so the port would be left out and its "
+                     "S-parameters could only be wrong. Check the direction code, or give the corners along "
+                     "%c at least one cell apart.\n",
+                     element->port, element->line, kAxisName[d], element->corner1[d], element->corner2[d],
+                     engine.meshLines[d][lo], kAxisName[d]);
+        return run_error::kPortWithoutLength;
+    }
+    return 0;
+}
+
+void warnCoarseCells(const FdtdEngine& engine, const Geometry& geometry, double topFrequency) {
+    if (!(topFrequency > 0.0)) return;
+    const double background = engine.backgroundEpsR * engine.backgroundMuR;
+    for (int axis = 0; axis < 3; ++axis) {
+        const std::vector<double>& x = engine.meshLines[axis];
+        std::uint32_t worst = 0, coarse = 0;
+        double worstRatio = 0.0, worstMaterial = background;
+        for (std::uint32_t i = 0; i + 1 < x.size(); ++i) {
+            // The densest dielectric whose shapes reach into the slab of this
+            // cell: a safe side for a warning, exact for layered structures.
+            double material = background;
+            for (const auto& m : geometry.materials) {
+                if (m->kind != MatMaterial::kDielectric) continue;
+                const auto& dielectric = static_cast<const MatDielectric&>(*m);
+                for (const auto& shape : m->shapes) {
+                    if (shape->box[2 * axis] < x[i + 1] && shape->box[2 * axis + 1] > x[i])
+                        material = std::max(material, dielectric.epsR * dielectric.muR);
+                }
+            }
+            // Cell length in wavelengths of the material.
+            const double ratio = (x[i + 1] - x[i]) * std::sqrt(material) * topFrequency / kSpeedOfLight;
+            if (!(ratio > 0.1)) continue;
+            ++coarse;
+            if (ratio > worstRatio) {
+                worstRatio = ratio;
+                worst = i;
+                worstMaterial = material;
+            }
+        }
+        if (coarse == 0) continue;
+        const double wavelength = kSpeedOfLight / (topFrequency * std::sqrt(worstMaterial));
+        std::fprintf(stderr,
+                     "WARNING: %u cells along %c exceed a tenth of the wavelength at %g Hz; the largest, cell "
+                     "%u from %g to %g m, is %g m where a tenth of the wavelength is %g m (eps_r mu_r %g). "
+                     "Refine the mesh there; coordinates are in metres.\n",
+                     coarse, kAxisName[axis], topFrequency, worst, x[worst], x[worst + 1],
+                     x[worst + 1] - x[worst], 0.1 * wavelength, worstMaterial);
+    }
+}
+
+void warnOffGrid(const FdtdEngine& engine, const Geometry& geometry) {
+    for (const auto& material : geometry.materials) {
+        for (const auto& shape : material->shapes) {
+            int axes[6];
+            double values[6];
+            int count = 0;
+            for (int axis = 0; axis < 3; ++axis) {
+                if ((shape->faceAxes() & (1 << axis)) == 0) continue;
+                for (int side = 0; side < 2; ++side) {
+                    axes[count] = axis;
+                    values[count++] = shape->box[2 * axis + side];
+                }
+            }
+            warnFirstOffGrid(engine, shape->line, "shape face", axes, values, count);
+        }
+    }
+    for (const auto& element : geometry.lumpedElements) {
+        const int axes[6] = {0, 1, 2, 0, 1, 2};
+        const double values[6] = {element->corner1[0], element->corner1[1], element->corner1[2],
+                                  element->corner2[0], element->corner2[1], element->corner2[2]};
+        warnFirstOffGrid(engine, element->line, element->port > 0 ? "port end" : "element end", axes, values,
+                         6);
+    }
+}
+
+int checkTimeStep(double timeStep, double topFrequency) {
+    // Fewer than one step per half period samples nothing of the band.
+    const double nyquist = 0.5 / topFrequency;
+    if (!(topFrequency > 0.0) || timeStep < nyquist) return 0;
+    std::fprintf(stderr,
+                 "ERROR: The time step, %g s, is not below the Nyquist interval %g s of the highest frequency "
+                 "%g Hz: the cells are far larger than a wavelength. Coordinates are in metres and "
+                 "frequencies in hertz (1 mm is 0.001, 1 GHz is 1e9).\n",
+                 timeStep, nyquist, topFrequency);
+    return run_error::kTimeStepBeyondNyquist;
+}
