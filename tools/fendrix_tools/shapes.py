@@ -13,7 +13,15 @@ AXES = "xyz"
 def fmt(v: float) -> str:
     """A number as the description carries it: ten significant digits."""
     text = f"{v:.10g}"
-    return "0" if text == "-0" else text
+    if text == "-0":
+        return "0"
+    if abs(v) >= 1e5:  # 2e9 rather than 2000000000
+        mant, _, exp = f"{v:.9e}".partition("e")
+        text = mant.rstrip("0").rstrip(".") + "e" + str(int(exp))
+    elif "e" in text:  # 1e-05 -> 1e-5
+        mant, _, exp = text.partition("e")
+        text = mant + "e" + str(int(exp))
+    return text
 
 
 def _pt(p) -> str:
