@@ -12,7 +12,7 @@ from fendrix_tools.model import Model, example_main  # noqa: E402
 
 H, ER = 0.8, 3.38
 W50, W35 = 1.85, 3.1            # strip widths (mm) on this substrate
-Q50, Q35 = 15.4, 14.9           # quarter wavelengths (mm) at 3 GHz
+Q50, Q35 = 16.5, 16.0           # quarter wavelengths (mm) at 3 GHz, with the junctions
 FEED = 6.0
 
 
@@ -26,12 +26,15 @@ def build():
     ax, ay = Q35 / 2, Q50 / 2    # centre lines of the square
     xe = ax + W50 / 2 + FEED     # ends of the feed lines
     m.domain(x=(-xe - 2, xe + 2))
-    m.dielectric("substrate", eps_r=ER, tan_delta=0.002).box((-xe - 2, -ay - 10, 0), (xe + 2, ay + 10, H))
+    sub = m.dielectric("substrate", eps_r=ER, tan_delta=0.002)
+    sub.box((-xe - 2, -ay - 10, 0), (xe + 2, ay + 10, H))
     cu = m.metal("copper")
     for y in (-ay, ay):          # 35-ohm lines along x
-        cu.sheet((-ax - W50 / 2, y - W35 / 2, H), (ax + W50 / 2, y + W35 / 2, H), name=f"35-ohm line y={y:g}")
+        cu.sheet((-ax - W50 / 2, y - W35 / 2, H), (ax + W50 / 2, y + W35 / 2, H),
+                 name=f"35-ohm line y={y:g}")
     for x in (-ax, ax):          # 50-ohm branches along y
-        cu.sheet((x - W50 / 2, -ay + W35 / 2, H), (x + W50 / 2, ay - W35 / 2, H), name=f"50-ohm branch x={x:g}")
+        cu.sheet((x - W50 / 2, -ay + W35 / 2, H), (x + W50 / 2, ay - W35 / 2, H),
+                 name=f"50-ohm branch x={x:g}")
     for sx in (-1, 1):           # feed lines from the corners outwards
         for y in (-ay, ay):
             a, b = sorted((sx * (ax + W50 / 2), sx * xe))

@@ -21,6 +21,8 @@ from __future__ import annotations
 import math
 from dataclasses import dataclass, field
 
+from .shapes import fmt, metal_sheet
+
 C0 = 299792458.0
 
 
@@ -52,9 +54,8 @@ class Mesh:
         return len(ls) - 1
 
     def lines_text(self) -> list:
-        from .shapes import fmt
-
-        return [f"{a}Mesh " + ",".join(fmt(v) for v in ls) + "\n" for a, ls in zip("xyz", self.lines)]
+        return [f"{a}Mesh " + ",".join(fmt(v) for v in ls) + "\n"
+                for a, ls in zip("xyz", self.lines)]
 
     def cells(self, k):
         ls = self.lines[k]
@@ -68,7 +69,8 @@ class Mesh:
     def steps(self):
         """(run-limit steps or None, pulse length in steps)."""
         m, dt = self.model, self.time_step()
-        half = {"baseband": 1.8 * m.f2, "wideband": m.f2, "band": (m.f2 - m.f1) / 2}.get(m.excitation, 0)
+        half = {"baseband": 1.8 * m.f2, "wideband": m.f2,
+                "band": (m.f2 - m.f1) / 2}.get(m.excitation, 0)
         pulse = math.ceil(2.0 / (half * 2 * math.pi / 9 * dt)) if half > 0 else \
             math.ceil(3.0 / (0.5 * m.f2 * dt))
         return (pulse * m.time_factor if m.time_factor else None), pulse
@@ -181,8 +183,7 @@ def _sheet_cell(model, nmin):
     """Edge cells of metal sheets: a fraction of the dielectric layer they lie
     on, where the field of a strip concentrates."""
     best = math.inf
-    sheets = [s for s in model.shapes()
-              if s.material.kind == "metal" and getattr(s, "sheet_axis", lambda: None)() is not None]
+    sheets = [s for s in model.shapes() if metal_sheet(s)]
     for s in sheets:
         n = s.sheet_axis()
         pos = s.bbox()[0][n]
@@ -212,7 +213,7 @@ class _Axis:
         self.add(self.dom[0])
         self.add(self.dom[1])
         for s in model.shapes():
-            sheet = s.material.kind == "metal" and getattr(s, "sheet_axis", lambda: None)() is not None
+            sheet = metal_sheet(s)
             for c, side in s.edges(k):
                 self.add(c, side if (sheet and st.thirds) else 0, feature=True)
         for e in model.elements:
@@ -278,7 +279,8 @@ class _Axis:
             for i in range(len(lines) - 1):
                 c = fixed.get((lines[i], lines[i + 1]))
                 if c is not None:
-                    nb = min(lines[j + 1] - lines[j] for j in (i - 1, i + 1) if 0 <= j < len(lines) - 1)
+                    nb = min(lines[j + 1] - lines[j] for j in (i - 1, i + 1)
+                             if 0 <= j < len(lines) - 1)
                     if lines[i + 1] - lines[i] > self.ratio * nb * (1 + 1e-6):
                         shrink[c] = self.ratio * nb * 0.98
                         again = True

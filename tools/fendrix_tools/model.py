@@ -88,8 +88,8 @@ class Material:
         a, b = self.model._point(corner1), self.model._point(corner2)
         flat = [k for k in range(3) if a[k] == b[k]]
         if len(flat) != 1:
-            raise ModelError(f"{name or self.name + ' sheet'}: corners {corner1} and {corner2} must "
-                             f"agree on exactly one axis")
+            raise ModelError(f"{name or self.name + ' sheet'}: corners {corner1} and {corner2} "
+                             f"must agree on exactly one axis")
         n = flat[0]
         u, v = (n + 1) % 3, (n + 2) % 3
         pts = [(a[u], a[v]), (b[u], a[v]), (b[u], b[v]), (a[u], b[v])]
@@ -177,7 +177,8 @@ class Model:
     def __init__(self, name: str = "model", unit: str = "mm", frequency_unit: str = "GHz"):
         if unit not in LENGTH_UNITS or frequency_unit not in FREQUENCY_UNITS:
             raise ModelError(f"unknown unit {unit!r} or {frequency_unit!r}; lengths: "
-                             f"{', '.join(LENGTH_UNITS)}; frequencies: {', '.join(FREQUENCY_UNITS)}")
+                             f"{', '.join(LENGTH_UNITS)}; frequencies: "
+                             f"{', '.join(FREQUENCY_UNITS)}")
         self.name = name
         self.scale, self.fscale = LENGTH_UNITS[unit], FREQUENCY_UNITS[frequency_unit]
         self.results = f"{name}.dat"
@@ -343,7 +344,8 @@ class Model:
             raise ModelError(f"metals {', '.join(lossy)}: the simulator has one surface resistance "
                              f"for all metals; give them the same conductivity and thickness")
         if self.radiation and not 0 < self.radiation[0] <= self.f2:
-            raise ModelError(f"far field: frequency {self.radiation[0]:g} Hz outside 0..{self.f2:g}")
+            raise ModelError(f"far field: frequency {self.radiation[0]:g} Hz outside "
+                             f"0..{self.f2:g} Hz")
         for e in self.elements:
             if e.lo[e.axis] == e.hi[e.axis]:
                 raise ModelError(f"{e.name}: zero length along {AXES[e.axis]}")
@@ -375,9 +377,12 @@ class Model:
             for side in (0, 1):
                 if self.boundary[2 * d + side] == "0" and dom and dom[side] == end[d]:
                     return True
-            if self.boundary[2 * d] == "0" and self.settings.domain[d] is None:
-                # an electric low face that bounds the structure serves as ground
-                if end[d] <= min(s.bbox()[0][d] for s in self.shapes() + self.elements):
+            if self.settings.domain[d] is None:
+                # an electric face that bounds the structure serves as ground
+                items = self.shapes() + self.elements
+                if self.boundary[2 * d] == "0" and end[d] <= min(s.bbox()[0][d] for s in items):
+                    return True
+                if self.boundary[2 * d + 1] == "0" and end[d] >= max(s.bbox()[1][d] for s in items):
                     return True
         return False
 
@@ -424,9 +429,10 @@ class Model:
             (out or sys.stdout).write(mesh.report() + f"Wrote {path}\n")
         return mesh
 
-    def run(self, workdir=None, threads=1, binary=None, verbose=0, keep=True):
-        """Write the description into workdir (default: a temporary folder),
-        run the simulator there and return the results Dataset."""
+    def run(self, workdir=None, threads=1, binary=None, verbose=0, keep=False):
+        """Write the description into workdir (default: a temporary folder,
+        removed afterwards unless keep), run the simulator there and return
+        the results Dataset."""
         from .__main__ import default_binary
         from .dataset import read_dataset
         from .sweep import SweepError, run_simulator

@@ -28,6 +28,11 @@ def _pt(p) -> str:
     return ",".join(fmt(v) for v in p)
 
 
+def metal_sheet(shape) -> bool:
+    """A flat metal shape: its free edges follow the thirds rule."""
+    return shape.material.kind == "metal" and shape.sheet_axis() is not None
+
+
 class Box:
     keyword = "Cube"
 
@@ -74,6 +79,9 @@ class Cylinder:
             k = 3 - sum(same)
             lo[k], hi[k] = min(s[k], e[k]), max(s[k], e[k])
         return tuple(lo), tuple(hi)
+
+    def sheet_axis(self):
+        return None
 
     def axis(self):
         same = [k for k in range(3) if self.start[k] == self.end[k]]

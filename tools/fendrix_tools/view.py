@@ -8,7 +8,7 @@ from pathlib import Path
 
 from .mesher import Mesh
 from .reader import read_model
-from .shapes import AXES, Cylinder, Polygon
+from .shapes import AXES, Cylinder, Polygon, metal_sheet
 
 VIEWS = ((0, 1, "top (x-y)"), (0, 2, "side (x-z)"), (1, 2, "side (y-z)"))
 METAL, PORT, ELEMENT, OFF = "#b87333", "#d62728", "#7b3294", "#ff0000"
@@ -33,7 +33,7 @@ def off_grid(model, mesh) -> list:
     """(object name, axis, coordinate) of every edge and port end off the mesh."""
     out = []
     for s in model.shapes():
-        sheet = s.material.kind == "metal" and getattr(s, "sheet_axis", lambda: None)() is not None
+        sheet = metal_sheet(s)
         for k in range(3):
             for c, side in s.edges(k):
                 if not on_grid(mesh.lines[k], c, side if sheet else 0):
@@ -57,8 +57,8 @@ def _draw_shape(ax, s, h, v, colour, alpha, label, mm):
         ax.add_patch(mp.Polygon(pts, closed=True, fc=colour, ec="k", lw=0.6, alpha=alpha,
                                 label=label))
     elif isinstance(s, Cylinder) and s.axis() == d:
-        ax.add_patch(mp.Circle((s.start[h] * mm, s.start[v] * mm), s.radius * mm, fc=colour, ec="k", lw=0.6,
-                               alpha=alpha, label=label))
+        ax.add_patch(mp.Circle((s.start[h] * mm, s.start[v] * mm), s.radius * mm, fc=colour,
+                               ec="k", lw=0.6, alpha=alpha, label=label))
     elif lo[h] == hi[h] or lo[v] == hi[v]:  # a sheet seen edge-on
         ax.plot([lo[h], hi[h]], [lo[v], hi[v]], color=colour, lw=2.5, solid_capstyle="butt",
                 label=label)
@@ -127,7 +127,8 @@ def draw(model, mesh, path, title=None):
     handles, labels = axes[0].get_legend_handles_labels()
     n = [len(x) for x in mesh.lines]
     head = (f"{title or model.name}: {n[0]} x {n[1]} x {n[2]} mesh lines; "
-            + (f"{len(bad)} edge(s) off the mesh (red dashes)" if bad else "every edge on the mesh"))
+            + (f"{len(bad)} edge(s) off the mesh (red dashes)" if bad
+               else "every edge on the mesh"))
     fig.suptitle(head, fontsize=11)
     if handles:
         fig.legend(handles, labels, loc="lower center", ncol=min(len(labels), 6), fontsize=8)
