@@ -19,6 +19,7 @@ def build():
     m.band(0.5, 1.5, points=101)
     m.limits(pulses=0, energy=1e-4)
     m.far_field(1.0, azimuths=72, elevations=36, margin=4)
+    m.mesh_settings(margin=150)  # half a wavelength of air: the absorbing faces reflect less
     rod = m.metal("rod")
     rod.cylinder((0, 0, 1), (0, 0, 1 + ARM), radius=1, name="upper arm")
     rod.cylinder((0, 0, -1 - ARM), (0, 0, -1), radius=1, name="lower arm")
