@@ -1,4 +1,4 @@
-"""Command line: python3 -m fendrix_tools summary|sweep|plot ..."""
+"""Command line: python3 -m fendrix_tools summary|sweep|plot|remesh|view ..."""
 
 from __future__ import annotations
 
@@ -54,6 +54,21 @@ def cmd_plot(args) -> int:
     return 0
 
 
+def cmd_remesh(args) -> int:
+    from .remesh import remesh
+
+    remesh(args.description, args.output, cells_per_wavelength=args.cells_per_wavelength,
+           ratio=args.ratio, thin_cells=args.thin_cells)
+    return 0
+
+
+def cmd_view(args) -> int:
+    from .view import view
+
+    view(args.description, args.output)
+    return 0
+
+
 def build_parser() -> argparse.ArgumentParser:
     ap = argparse.ArgumentParser(prog="python3 -m fendrix_tools",
                                  description="Tools for Fendrix results datasets.")
@@ -92,6 +107,19 @@ def build_parser() -> argparse.ArgumentParser:
     p.add_argument("--cut-azimuth", type=float, default=0.0,
                    help="azimuth in degrees of the vertical pattern cut (default 0)")
     p.set_defaults(func=cmd_plot)
+
+    p = sub.add_parser("remesh", help="replace a description's mesh lines with automatic ones")
+    p.add_argument("description", metavar="DESCRIPTION")
+    p.add_argument("-o", "--output", required=True, help="new description")
+    p.add_argument("--cells-per-wavelength", type=float, help="default 20")
+    p.add_argument("--ratio", type=float, help="largest neighbouring-cell ratio (default 1.5)")
+    p.add_argument("--thin-cells", type=int, help="cells through thin layers (default 3)")
+    p.set_defaults(func=cmd_remesh)
+
+    p = sub.add_parser("view", help="PNG of a description: three views with the mesh")
+    p.add_argument("description", metavar="DESCRIPTION")
+    p.add_argument("-o", "--output", required=True, help="PNG file")
+    p.set_defaults(func=cmd_view)
     return ap
 
 
@@ -101,7 +129,7 @@ def main(argv=None) -> int:
 
     try:
         return args.func(args)
-    except (DatasetError, DescriptionError, SweepError, OSError, ValueError) as e:
+    except (DatasetError, DescriptionError, SweepError, OSError, ValueError) as e:  # ModelError too
         print(f"error: {e}", file=sys.stderr)
         return 1
     except KeyboardInterrupt:

@@ -1,0 +1,497 @@
+"""A structure in the user's units, written out as a simulation description.
+
+    m = Model("microstrip_line", unit="mm", frequency_unit="GHz")
+    m.band(2, 10, points=81)
+    sub = m.dielectric("substrate", eps_r=3.38, tan_delta=0.0027)
+    sub.box((-3, -8, 0), (23, 8, 0.508))
+    cu = m.metal("copper", conductivity=5.8e7, thickness=0.035)
+    cu.sheet((0, -0.6, 0.508), (20, 0.6, 0.508))
+    m.port((0, 0, 0), (0, 0, 0.508), impedance=50)
+    m.write("microstrip_line.txt")      # mesh lines placed automatically
+    ds = m.run()                        # the results Dataset
+
+Everything is converted to metres and hertz once, when it is given, and
+rounded to the ten digits that the description carries, so a mesh line on a
+shape edge is the very same number as the edge in the simulator.
+"""
+
+from __future__ import annotations
+
+import math
+import os
+import shutil
+import sys
+import tempfile
+from pathlib import Path
+
+from . import mesher
+from .shapes import Box, Cylinder, Polygon, fmt, AXES
+
+LENGTH_UNITS = {"m": 1.0, "cm": 1e-2, "mm": 1e-3, "um": 1e-6, "µm": 1e-6, "mil": 25.4e-6,
+                "in": 25.4e-3}
+FREQUENCY_UNITS = {"Hz": 1.0, "kHz": 1e3, "MHz": 1e6, "GHz": 1e9}
+EXCITATIONS = {"baseband": "0", "wideband": "1", "band": "2", "derivative": "3"}
+BOUNDARIES = {"electric": "0", "magnetic": "1", "absorbing": "2"}
+FACES = ("xlow", "xhigh", "ylow", "yhigh", "zlow", "zhigh")
+EPS0 = 8.85418781762e-12
+MU0 = 1.256637062e-6
+
+
+class ModelError(ValueError):
+    """A structure that would not give a meaningful run; the message names the object."""
+
+
+def rnd(v: float) -> float:
+    """The value as the description will carry it."""
+    return float(fmt(v))
+
+
+class Material:
+    kind = ""
+
+    def __init__(self, model: "Model", name: str):
+        self.model = model
+        self.name = name
+        self.shapes = []
+
+    def _add(self, shape, name):
+        shape.name = name or f"{self.name} {shape.keyword.lower()} {len(self.shapes) + 1}"
+        shape.material = self
+        self.shapes.append(shape)
+        return shape
+
+    def box(self, corner1, corner2, name=None):
+        return self._add(Box(self.model._point(corner1), self.model._point(corner2)), name)
+
+    def cylinder(self, start, end, radius, name=None):
+        s, e = self.model._point(start), self.model._point(end)
+        r = self.model._length(radius)
+        if r <= 0 or s == e:
+            raise ModelError(f"{name or self.name + ' cylinder'}: needs a radius above 0 and two "
+                             f"different end points")
+        return self._add(Cylinder(r, s, e), name)
+
+    def polygon(self, points, x=None, y=None, z=None, name=None):
+        """Flat polygon in the plane x=, y= or z= (one of them); points are
+        (u, v) pairs along the two other axes in cyclic order (normal z: x, y;
+        normal x: y, z; normal y: z, x)."""
+        given = [(a, v) for a, v in enumerate((x, y, z)) if v is not None]
+        if len(given) != 1 or len(points) < 3:
+            raise ModelError(f"{name or self.name + ' polygon'}: give exactly one of x=, y=, z= "
+                             f"and at least three points")
+        axis, pos = given[0]
+        pts = [(rnd(self.model._length(u)), rnd(self.model._length(v))) for u, v in points]
+        return self._add(Polygon(axis, rnd(self.model._length(pos)), pts), name)
+
+    def sheet(self, corner1, corner2, name=None):
+        """Rectangular sheet between two corners that agree on exactly one axis."""
+        a, b = self.model._point(corner1), self.model._point(corner2)
+        flat = [k for k in range(3) if a[k] == b[k]]
+        if len(flat) != 1:
+            raise ModelError(f"{name or self.name + ' sheet'}: corners {corner1} and {corner2} "
+                             f"must agree on exactly one axis")
+        n = flat[0]
+        u, v = (n + 1) % 3, (n + 2) % 3
+        pts = [(a[u], a[v]), (b[u], a[v]), (b[u], b[v]), (a[u], b[v])]
+        return self._add(Polygon(n, a[n], pts), name)
+
+
+class Dielectric(Material):
+    kind = "dielectric"
+
+    def __init__(self, model, name, eps_r, tan_delta, conductivity):
+        super().__init__(model, name)
+        if eps_r <= 0:
+            raise ModelError(f"{name}: relative permittivity must be above 0, not {eps_r}")
+        if tan_delta and conductivity:
+            raise ModelError(f"{name}: give the loss as tan_delta or as conductivity, not both")
+        self.eps_r, self.tan_delta, self.conductivity = eps_r, tan_delta or 0.0, conductivity or 0.0
+
+    def line(self, f_sum: float) -> str:
+        tan = self.tan_delta
+        if self.conductivity:  # the simulator turns tan(delta) back into sigma at the band centre
+            tan = self.conductivity / (f_sum * math.pi * EPS0 * self.eps_r)
+        return f"Dielectric {fmt(self.eps_r)} {fmt(tan)}\n"
+
+
+class Metal(Material):
+    kind = "metal"
+
+    def __init__(self, model, name, conductivity, resistivity, thickness, roughness,
+                 sheet_resistance):
+        super().__init__(model, name)
+        if conductivity and resistivity:
+            raise ModelError(f"{name}: give conductivity or resistivity, not both")
+        self.resistivity = 1.0 / conductivity if conductivity else (resistivity or 0.0)
+        self.thickness = model._length(thickness) if thickness else 0.0
+        self.roughness = model._length(roughness) if roughness else 0.0
+        self.sheet_resistance = sheet_resistance or 0.0
+        if self.sheet_resistance and self.resistivity:
+            raise ModelError(f"{name}: give a sheet resistance or a bulk conductivity, not both")
+        if self.resistivity and not self.thickness:
+            raise ModelError(f"{name}: a lossy metal needs its thickness")
+
+    def surface_resistance(self, f_sum: float) -> float:
+        """Ohms per square as the simulator computes it (0: perfect conductor)."""
+        if self.sheet_resistance:
+            return self.sheet_resistance
+        if self.resistivity <= 0 or self.thickness <= 0:
+            return 0.0
+        skin = math.sqrt(self.resistivity / (f_sum * 1.9739208811039306e-06))
+        t = min(self.thickness, skin)
+        rho = self.resistivity * (1 + 2 / math.pi * math.atan(1.4 * (self.roughness / skin) ** 2))
+        return rho / t
+
+    def line(self, f_sum: float) -> str:
+        if self.sheet_resistance:
+            # a film far thinner than the skin depth keeps rho/t as given
+            t = min(1e-6, 0.01 * self.sheet_resistance / (math.pi * MU0 * f_sum / 2))
+            return f"Metal {fmt(self.sheet_resistance * t)} {fmt(t)} 0\n"
+        if self.resistivity <= 0:
+            return "Metal 0 0 0\n"
+        return f"Metal {fmt(self.resistivity)} {fmt(self.thickness)} {fmt(self.roughness)}\n"
+
+
+class Element:
+    """A lumped element or port between two corners (metres), along `axis`."""
+
+    def __init__(self, name, number, axis, lo, hi, resistance, capacitance):
+        self.name, self.number, self.axis = name, number, axis
+        self.lo = tuple(min(a, b) for a, b in zip(lo, hi))
+        self.hi = tuple(max(a, b) for a, b in zip(lo, hi))
+        self.resistance, self.capacitance = resistance, capacitance
+
+    def bbox(self):
+        return self.lo, self.hi
+
+    def line(self) -> str:
+        r = "x" if self.resistance is None else fmt(self.resistance)
+        c = "x" if self.capacitance is None else fmt(self.capacitance)
+        p1 = ",".join(fmt(v) for v in self.lo)
+        p2 = ",".join(fmt(v) for v in self.hi)
+        code = getattr(self, "code", self.axis)  # 4..6: the opposite port orientation
+        return f"Electric {self.number} {code} {r} {c} {p1} {p2}\n"
+
+
+class Model:
+    def __init__(self, name: str = "model", unit: str = "mm", frequency_unit: str = "GHz"):
+        if unit not in LENGTH_UNITS or frequency_unit not in FREQUENCY_UNITS:
+            raise ModelError(f"unknown unit {unit!r} or {frequency_unit!r}; lengths: "
+                             f"{', '.join(LENGTH_UNITS)}; frequencies: "
+                             f"{', '.join(FREQUENCY_UNITS)}")
+        self.name = name
+        self.scale, self.fscale = LENGTH_UNITS[unit], FREQUENCY_UNITS[frequency_unit]
+        self.results = f"{name}.dat"
+        self.time_factor, self.energy, self.samples = 20, 1e-4, 4
+        self.excitation, self.f1, self.f2, self.points = None, None, None, None
+        self.radiation = None  # (frequency, azimuths, elevations, margin)
+        self.boundary = ["2"] * 6
+        self.materials, self.elements = [], []
+        self.settings = mesher.Settings()
+        self.fixed_lines = None  # three lists of metres: use these instead of meshing
+        self.comments = []
+
+    # --- units -------------------------------------------------------------
+    def _length(self, v) -> float:
+        return float(v) * self.scale
+
+    def _point(self, p) -> tuple:
+        if len(p) != 3:
+            raise ModelError(f"point {p}: needs three coordinates")
+        return tuple(rnd(self._length(v)) for v in p)
+
+    # --- header ------------------------------------------------------------
+    def comment(self, text: str):
+        self.comments.extend(text.splitlines())
+
+    def band(self, f1, f2, points=101, excitation="band"):
+        if excitation not in EXCITATIONS:
+            raise ModelError(f"band: excitation {excitation!r} is none of {', '.join(EXCITATIONS)}")
+        if not 0 <= f1 < f2 or points < 2:
+            raise ModelError(f"band: need 0 <= f1 < f2 and at least two points, got {f1}, {f2}, "
+                             f"{points}")
+        self.excitation = excitation
+        self.f1, self.f2, self.points = rnd(f1 * self.fscale), rnd(f2 * self.fscale), int(points)
+
+    def limits(self, pulses=None, energy=None, samples=None, results=None):
+        """Run limit in pulse lengths (0: none), energy decay threshold,
+        samples per Nyquist interval, results file name."""
+        if pulses is not None:
+            self.time_factor = int(pulses)
+        if energy is not None:
+            self.energy = energy
+        if samples is not None:
+            self.samples = int(samples)
+        if results is not None:
+            self.results = results
+
+    def boundaries(self, default=None, **faces):
+        """boundaries("absorbing", zlow="electric"); x=, y=, z= set both faces."""
+        if default is not None:
+            faces = {**{f: default for f in FACES}, **faces}
+        for key, kind in faces.items():
+            names = [key] if key in FACES else [key + "low", key + "high"] if key in "xyz" else []
+            if not names or kind not in BOUNDARIES:
+                raise ModelError(f"boundary {key}={kind!r}: faces are {', '.join(FACES)} (or x, y, "
+                                 f"z), kinds {', '.join(BOUNDARIES)}")
+            for n in names:
+                self.boundary[FACES.index(n)] = BOUNDARIES[kind]
+
+    def far_field(self, frequency, azimuths=73, elevations=37, margin=4):
+        self.radiation = (rnd(frequency * self.fscale), int(azimuths), int(elevations), int(margin))
+
+    # --- materials and elements -------------------------------------------
+    def dielectric(self, name, eps_r, tan_delta=0.0, conductivity=0.0) -> Dielectric:
+        m = Dielectric(self, name, eps_r, tan_delta, conductivity)
+        self.materials.append(m)
+        return m
+
+    def metal(self, name="metal", conductivity=None, resistivity=None, thickness=None,
+              roughness=None, sheet_resistance=None) -> Metal:
+        """Perfect conductor unless a conductivity (S/m) or resistivity (ohm m)
+        with thickness, or a sheet resistance (ohm per square), is given."""
+        m = Metal(self, name, conductivity, resistivity, thickness, roughness, sheet_resistance)
+        self.materials.append(m)
+        return m
+
+    def _element(self, kind, start, end, axis, number, r, c, name):
+        lo, hi = self._point(start), self._point(end)
+        name = name or (f"port {number}" if number > 0 else
+                        f"{kind} {sum(1 for e in self.elements if e.number <= 0) + 1}")
+        if axis is None:
+            differ = [k for k in range(3) if lo[k] != hi[k]]
+            if len(differ) != 1:
+                what = "zero length" if not differ else \
+                    "its box spans " + ", ".join(AXES[k] for k in differ)
+                raise ModelError(f"{name}: {what}; give the end points along one axis or "
+                                 f"axis='x'|'y'|'z'")
+            axis = differ[0]
+        elif isinstance(axis, str):
+            axis = AXES.index(axis)
+        el = Element(name, number, axis, lo, hi, r, c)
+        self.elements.append(el)
+        return el
+
+    def port(self, start, end, impedance=50.0, axis=None, name=None) -> Element:
+        """Next port (1, 2, ...; port 1 is driven) from start to end."""
+        number = 1 + sum(1 for e in self.elements if e.number > 0)
+        return self._element("port", start, end, axis, number, float(impedance), None, name)
+
+    def resistor(self, start, end, ohms, axis=None, name=None) -> Element:
+        return self._element("resistor", start, end, axis, 0, float(ohms), None, name)
+
+    def capacitor(self, start, end, farads, axis=None, name=None) -> Element:
+        return self._element("capacitor", start, end, axis, 0, None, float(farads), name)
+
+    def lumped(self, start, end, ohms=None, farads=None, axis=None, name=None) -> Element:
+        return self._element("element", start, end, axis, 0, ohms, farads, name)
+
+    # --- mesh -----------------------------------------------------------------
+    def mesh_settings(self, **kw):
+        """cells_per_wavelength (20), ratio (1.5), thin_cells (3), margin (user
+        units; default a quarter wavelength at the band centre), density (1)."""
+        for k, v in kw.items():
+            if not hasattr(self.settings, k):
+                raise ModelError(f"mesh setting {k!r} unknown; known: "
+                                 f"{', '.join(vars(self.settings))}")
+            if k == "margin" and v is not None:
+                v = self._length(v)
+            setattr(self.settings, k, v)
+
+    def domain(self, x=None, y=None, z=None):
+        """Fix the domain along an axis (user units); other axes are automatic."""
+        for k, r in enumerate((x, y, z)):
+            if r is not None:
+                self.settings.domain[k] = (rnd(self._length(r[0])), rnd(self._length(r[1])))
+
+    def extra_lines(self, x=(), y=(), z=()):
+        for k, vals in enumerate((x, y, z)):
+            self.settings.extra[k].extend(rnd(self._length(v)) for v in vals)
+
+    def refine(self, corner1, corner2, cell):
+        """No cell larger than `cell` inside the box between the corners."""
+        self.settings.refine.append((self._point(corner1), self._point(corner2),
+                                     self._length(cell)))
+
+    def shapes(self):
+        return [s for m in self.materials for s in m.shapes]
+
+    def max_frequency(self) -> float:
+        return {"baseband": 1.8, "wideband": 1.5}.get(self.excitation, 1.0) * self.f2
+
+    def mesh(self) -> "mesher.Mesh":
+        self.check()
+        if self.fixed_lines is not None:
+            mesh = mesher.Mesh([list(v) for v in self.fixed_lines], self)
+        else:
+            mesh = mesher.make_mesh(self)
+        self._check_meshed(mesh)
+        return mesh
+
+    # --- checks ---------------------------------------------------------------
+    def check(self):
+        if self.f2 is None:
+            raise ModelError(f"{self.name}: no band; call band(f1, f2, points)")
+        ports = [e for e in self.elements if e.number > 0]
+        if not ports:
+            raise ModelError(f"{self.name}: no port; call port(start, end, impedance)")
+        lossy = {}
+        f_sum = self.f1 + self.f2
+        for m in self.materials:
+            if isinstance(m, Metal) and m.surface_resistance(f_sum) > 0:
+                lossy[m.name] = m.surface_resistance(f_sum)
+        if len({round(v, 12) for v in lossy.values()}) > 1:
+            raise ModelError(f"metals {', '.join(lossy)}: the simulator has one surface resistance "
+                             f"for all metals; give them the same conductivity and thickness")
+        if self.radiation and not 0 < self.radiation[0] <= self.f2:
+            raise ModelError(f"far field: frequency {self.radiation[0]:g} Hz outside "
+                             f"0..{self.f2:g} Hz")
+        for e in self.elements:
+            if e.lo[e.axis] == e.hi[e.axis]:
+                raise ModelError(f"{e.name}: zero length along {AXES[e.axis]}")
+            if e.number > 0 and not self._touches_metal(e):
+                raise ModelError(f"{e.name}: touches no metal at either end (from "
+                                 f"{self._user(e.lo)} to {self._user(e.hi)})")
+        dom = self.settings.domain
+        for s in self.shapes() + self.elements:
+            lo, hi = s.bbox()
+            for k in range(3):
+                if dom[k] and (lo[k] < dom[k][0] - 1e-12 or hi[k] > dom[k][1] + 1e-12):
+                    raise ModelError(f"{s.name}: reaches outside the domain along {AXES[k]} "
+                                     f"({lo[k] / self.scale:g}..{hi[k] / self.scale:g} beyond "
+                                     f"{dom[k][0] / self.scale:g}..{dom[k][1] / self.scale:g})")
+
+    def _user(self, p):
+        return "(" + ", ".join(f"{v / self.scale:g}" for v in p) + ")"
+
+    def _touches_metal(self, e) -> bool:
+        """An end plate of the element lies on a metal shape or an electric wall."""
+        d = e.axis
+        for end in (e.lo, e.hi):
+            probe = list((a + b) / 2 for a, b in zip(e.lo, e.hi))
+            probe[d] = end[d]
+            for m in self.materials:
+                if isinstance(m, Metal) and any(s.contains(probe) for s in m.shapes):
+                    return True
+            dom = self.settings.domain[d]
+            for side in (0, 1):
+                if self.boundary[2 * d + side] == "0" and dom and dom[side] == end[d]:
+                    return True
+            if self.settings.domain[d] is None:
+                # an electric face that bounds the structure serves as ground
+                items = self.shapes() + self.elements
+                if self.boundary[2 * d] == "0" and end[d] <= min(s.bbox()[0][d] for s in items):
+                    return True
+                if self.boundary[2 * d + 1] == "0" and end[d] >= max(s.bbox()[1][d] for s in items):
+                    return True
+        return False
+
+    def _check_meshed(self, mesh):
+        for e in self.elements:
+            i = [mesh.nearest(e.axis, e.lo[e.axis]), mesh.nearest(e.axis, e.hi[e.axis])]
+            if i[0] == i[1]:
+                raise ModelError(f"{e.name}: both ends fall on the same mesh line along "
+                                 f"{AXES[e.axis]} (zero length on the grid)")
+        if self.radiation:
+            m = max(self.radiation[3], 2)
+            for k in range(3):
+                lines = mesh.lines[k]
+                lo, hi = mesh.structure_box[k]
+                if len(lines) < 2 * m + 1 or not (lines[m - 1] < lo and hi < lines[-m]):
+                    raise ModelError(f"far field: the Huygens box ({m} cells in from the border) "
+                                     f"does not enclose the structure along {AXES[k]}; give more "
+                                     f"air or a smaller margin")
+
+    # --- output ---------------------------------------------------------------
+    def description(self, mesh=None) -> str:
+        mesh = mesh or self.mesh()
+        f_sum = self.f1 + self.f2
+        out = [f"# {c}\n" for c in self.comments]
+        out.append(f"Sim {self.time_factor} {fmt(self.energy)} {self.samples} {self.results}\n")
+        out.append(f"Freq {EXCITATIONS[self.excitation]} {fmt(self.f1)} {fmt(self.f2)} "
+                   f"{self.points}\n")
+        if self.radiation:
+            f, az, el, margin = self.radiation
+            out.append(f"Radiation {fmt(f)} {az} {el} {margin}\n")
+        out.append("Boundary " + " ".join(self.boundary) + "\n")
+        out.extend(mesh.lines_text())
+        for m in self.materials:
+            out.append(m.line(f_sum))
+            out.extend(s.line() for s in m.shapes)
+            out.append("/\n")
+        out.extend(e.line() for e in self.elements)
+        return "".join(out)
+
+    def write(self, path, report=True, out=None) -> "mesher.Mesh":
+        mesh = self.mesh()
+        Path(path).write_bytes(self.description(mesh).encode("latin-1"))
+        if report:
+            (out or sys.stdout).write(mesh.report() + f"Wrote {path}\n")
+        return mesh
+
+    def run(self, workdir=None, threads=1, binary=None, verbose=0, keep=False):
+        """Write the description into workdir (default: a temporary folder,
+        removed afterwards unless keep), run the simulator there and return
+        the results Dataset."""
+        from .__main__ import default_binary
+        from .dataset import read_dataset
+        from .sweep import SweepError, run_simulator
+
+        binary = binary or default_binary()
+        tmp = None
+        if workdir is None:
+            workdir = tmp = tempfile.mkdtemp(prefix="fendrix-model-")
+        workdir = Path(workdir)
+        workdir.mkdir(parents=True, exist_ok=True)
+        try:
+            path = workdir / f"{self.name}.txt"
+            self.write(path)
+            rc, err = run_simulator(binary, path.name, workdir, threads, verbose)
+            if rc != 0:
+                raise SweepError(f"{self.name}: simulator exited with status {rc}")
+            return read_dataset(workdir / self.results)
+        finally:
+            if tmp is not None and not keep:
+                shutil.rmtree(tmp, ignore_errors=True)
+
+
+def example_main(model: Model, argv=None, sweep=False):
+    """What each script in examples/ does: write NAME.txt next to the script;
+    with --run also simulate it into examples/runs/NAME/ and write the
+    summary, the plots and (with several ports) the Touchstone file."""
+    import time
+
+    argv = sys.argv[1:] if argv is None else argv
+    here = Path(sys.argv[0]).resolve().parent
+    start = time.time()
+    model.write(here / f"{model.name}.txt")
+    if "--run" not in argv:
+        return 0
+    from .__main__ import default_binary
+    from .plot import plot_dataset, plot_touchstone
+    from .summary import summarize
+    from .sweep import sweep as run_sweep
+
+    threads = int(os.environ.get("THREADS", "1"))
+    workdir = here / "runs" / model.name
+    if sweep:
+        n = sum(1 for e in model.elements if e.number > 0)
+        out = workdir / f"{model.name}.s{n}p"
+        workdir.mkdir(parents=True, exist_ok=True)
+        run_sweep(here / f"{model.name}.txt", default_binary(), output=out, workdir=workdir,
+                  threads=threads)
+        ds_path = workdir / "port1" / model.results
+        written = plot_touchstone(out, workdir)
+    else:
+        ds = model.run(workdir, threads=threads)
+        ds_path = workdir / model.results
+        written = []
+    from .dataset import read_dataset
+
+    ds = read_dataset(ds_path)
+    written += plot_dataset(ds, workdir)
+    sys.stdout.write(summarize(ds))
+    for p in written:
+        print(f"Wrote {p}")
+    print(f"{model.name}: script to results in {time.time() - start:.0f} s")
+    return 0
