@@ -4,6 +4,7 @@
 
 #include "driver/Clock.hpp"
 #include "driver/Verbosity.hpp"
+#include "engine/KernelWidth.hpp"
 #include "input/ParseErrors.hpp"
 #include "results/FieldProbe.hpp"
 
@@ -36,6 +37,7 @@ int Simulation::setup() {
         std::printf("Max. number of timesteps: %d\n", static_cast<int>(maxTimesteps));
         std::printf("Time for setup: %1.1f sec\n", (clockMilliseconds() - start) * 0.001);
     }
+    if (verboseLevel > 0) std::printf("Field kernels: %s\n", kernelWidthName(kernelWidth()));
     geometry.warnUnused();
     return 0;
 }
