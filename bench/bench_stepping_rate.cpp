@@ -155,6 +155,5 @@ int main(int argc, char** argv) {
             }
         if (!std::isfinite(engine.fieldEnergy())) std::printf("  (fields not finite: broken grid)\n");
     }
-    setKernelWidth(widestKernelWidth());
     return 0;
 }

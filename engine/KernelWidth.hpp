@@ -5,9 +5,9 @@
 class FdtdEngine;
 
 // How many floats one vector instruction of the field kernels handles: 4 (the
-// portable path, any processor), 8 (AVX2) or 16 (AVX-512). The widest one the
-// processor reports is chosen once, at start; every width gives bit-identical
-// fields, so the choice only changes the speed.
+// portable path, any processor), 8 (AVX2) or 16 (AVX-512, both where the
+// processor reports them). Every width gives bit-identical fields, so the
+// choice only changes the speed; runs start with 4 (see KernelWidth.cpp).
 int kernelWidth();
 int widestKernelWidth();  // what this processor (and this build) can run
 // Forces a width (tests, benchmarks); false, changing nothing, when the

@@ -15,9 +15,10 @@
 // width this processor runs.
 namespace {
 
-// Puts the processor's widest kernels back when a test ends.
+// Puts the width a test found back when it ends.
 struct WidthGuard {
-    ~WidthGuard() { setKernelWidth(widestKernelWidth()); }
+    int width = kernelWidth();
+    ~WidthGuard() { setKernelWidth(width); }
 };
 
 std::vector<int> wideWidths() {

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "driver/Simulation.hpp"
+#include "engine/KernelWidth.hpp"
 #include "grid/FdtdEngine.hpp"
 
 // Several time steps per sweep reorder the plane updates only: every plane
@@ -69,6 +70,12 @@ TEST(MultiStepSweeps, FieldsMatchOneStepSweepsOnAnyThreadCount) {
             EXPECT_EQ(std::memcmp(got.data(), reference.data(), 4 * got.size()), 0)
                 << window << " steps per sweep, " << threads << " threads";
         }
+    // The widest kernels, with the faces and the source, in windows.
+    const int width = kernelWidth();
+    ASSERT_TRUE(setKernelWidth(widestKernelWidth()));
+    const std::vector<float> wide = fieldsAfter(2, 3, chunks);
+    setKernelWidth(width);
+    EXPECT_EQ(std::memcmp(wide.data(), reference.data(), 4 * wide.size()), 0);
 }
 
 // Windows only where the one-step sweep would stream the grid from memory.
