@@ -77,13 +77,3 @@ TEST(MultiStepSweeps, FieldsMatchOneStepSweepsOnAnyThreadCount) {
     setKernelWidth(width);
     EXPECT_EQ(std::memcmp(wide.data(), reference.data(), 4 * wide.size()), 0);
 }
-
-// Windows only where the one-step sweep would stream the grid from memory.
-TEST(MultiStepSweeps, OnlyGridsBeyondTheCacheGetWindows) {
-    auto sim = absorbingBox(1, 0);
-    ASSERT_TRUE(sim);
-    FdtdEngine& engine = *sim->engine;
-    EXPECT_EQ(engine.sweepSteps(1), 1u);
-    engine.stepsPerSweep = 4;
-    EXPECT_EQ(engine.sweepSteps(2), 4u);
-}
