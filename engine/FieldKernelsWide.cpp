@@ -28,10 +28,14 @@
 
 // GCC 12 warns inside its own AVX-512 insert and shuffle intrinsics, whose
 // unused merge source is deliberately left undefined.
+#if defined(__GNUC__) && !defined(__clang__)
 #pragma GCC diagnostic push
 #pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
 #include <immintrin.h>
 #pragma GCC diagnostic pop
+#else
+#include <immintrin.h>
+#endif
 
 #include <cstdint>
 
