@@ -19,7 +19,7 @@
 //
 // These functions are compiled for AVX2 / AVX-512 one by one (target
 // attributes), while the rest of the program stays on the x86-64 baseline;
-// the width is chosen at run time (engine/KernelWidth.cpp).
+// the width is set at run time (engine/KernelWidth.cpp).
 
 #include "engine/KernelWidth.hpp"
 #include "grid/FdtdEngine.hpp"
@@ -50,8 +50,8 @@ namespace {
 
 // One grid row of a half step. `in` is the field read, `out` the one updated;
 // nearY / nearZ are `in` one row / plane back (E update; the row itself at the
-// low edges) or ahead (H update). xStep is the float offset of the x
-// neighbour block: -12 (E) or +12 (H).
+// low edges) or ahead (H update); the x neighbour block lies 12 floats back
+// (E) or ahead (H).
 struct Row {
     float* out;
     const float* in;
