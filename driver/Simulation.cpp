@@ -38,8 +38,9 @@ int Simulation::setup() {
         std::printf("Time for setup: %1.1f sec\n", (clockMilliseconds() - start) * 0.001);
     }
     if (verboseLevel > 0)
-        std::printf("Field kernels: %s (widest here: %s)\n", kernelWidthName(kernelWidth()),
-                    kernelWidthName(widestKernelWidth()));
+        std::printf("Field kernels: %s (widest here: %s); time steps per sweep: %u\n",
+                    kernelWidthName(kernelWidth()), kernelWidthName(widestKernelWidth()),
+                    engine->sweepSteps(engine->steppingThreads()));
     geometry.warnUnused();
     return 0;
 }
