@@ -6,6 +6,7 @@
 #include "common/ErrorNumbers.hpp"
 #include "common/Verbosity.hpp"
 #include "driver/SetupChecks.hpp"
+#include "engine/KernelWidth.hpp"
 #include "results/FieldProbe.hpp"
 
 Simulation::Simulation(int threadCount)
@@ -46,6 +47,10 @@ int Simulation::setup() {
         std::printf("Max. number of timesteps: %d\n", static_cast<int>(maxTimesteps));
         std::printf("Time for setup: %1.1f sec\n", (clockMilliseconds() - start) * 0.001);
     }
+    if (verboseLevel > 0)
+        std::printf("Field kernels: %s (widest here: %s); time steps per sweep: %u\n",
+                    kernelWidthName(kernelWidth()), kernelWidthName(widestKernelWidth()),
+                    engine->sweepSteps(engine->steppingThreads()));
     geometry.warnUnused();
     return 0;
 }

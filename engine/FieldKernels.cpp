@@ -1,4 +1,5 @@
-// The two leapfrog half steps of the Yee grid, four cells per vector.
+// The two leapfrog half steps of the Yee grid, four cells per vector (the
+// portable path; engine/FieldKernelsWide.cpp has the 8- and 16-float ones).
 //
 // A block of 12 floats holds Ex, Ey, Ez (4 lanes each) of the cells at x = v,
 // v + Nv, v + 2Nv, v + 3Nv of one row. Neighbours along y and z are whole
@@ -15,6 +16,7 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "engine/KernelWidth.hpp"
 #include "engine/Vec4.hpp"
 #include "grid/FdtdEngine.hpp"
 
@@ -54,6 +56,8 @@ inline void magneticCell(float* h, Vec4 ex, Vec4 ey, Vec4 ez, const float* eFwdY
 }  // namespace
 
 void FdtdEngine::updateEPlanes(std::size_t kBegin, std::size_t kEnd) {
+    const int width = kernelWidth();
+    if (width > 4) return electricPlanesWide(*this, kBegin, kEnd, width);
     const std::size_t nv = Nv, ny = Ny();
     if (nv == 0) return;
     const std::size_t rowFloats = 12 * nv;
@@ -100,6 +104,8 @@ void FdtdEngine::updateEPlanes(std::size_t kBegin, std::size_t kEnd) {
 }
 
 void FdtdEngine::updateHPlanes(std::size_t kBegin, std::size_t kEnd) {
+    const int width = kernelWidth();
+    if (width > 4) return magneticPlanesWide(*this, kBegin, kEnd, width);
     const std::size_t nv = Nv, ny = Ny(), nz = Nz();
     if (nv == 0) return;
     const std::size_t rowFloats = 12 * nv;

@@ -89,6 +89,10 @@ public:
     std::size_t slabCount(int threads) const;
     PlaneRange slabPlanes(std::size_t slab, std::size_t slabs) const;
     int steppingThreads() const;  // threads that runSteps uses: slabs, processors, cells
+    // Time steps that each thread advances its slab by in one sweep (see
+    // engine/ParallelStepping.cpp): stepsPerSweep when set, else more than 1
+    // only when the slabs do not fit in the processor's caches.
+    std::uint32_t sweepSteps(int threads) const;
     // E of plane k for time step `step`, with the plane's absorbing-face work
     // and source, so that the plane is final afterwards (plane 0: after plane 1).
     void electricPlane(std::size_t k, std::uint32_t step);
@@ -137,4 +141,7 @@ public:
     // development machine a 20^3 grid stepped 20% slower on 2 threads than on
     // 1, a 24^3 grid 8% faster). 0: no limit.
     std::uint32_t minCellsPerThread = 6000;
+    // Steps per sweep; 0 lets sweepSteps choose from the grid and cache sizes.
+    // Every value gives the same fields.
+    std::uint32_t stepsPerSweep = 0;
 };

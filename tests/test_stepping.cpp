@@ -8,6 +8,7 @@
 #include <random>
 
 #include "common/PhysicalConstants.hpp"
+#include "engine/KernelWidth.hpp"
 #include "tests/TestSupport.hpp"
 
 using namespace testing_support;
@@ -124,27 +125,41 @@ std::vector<float> fieldsOf(const FdtdEngine& g) { return {g.eField, g.eField + 
 
 }  // namespace
 
-// The vector kernels give the scalar update bit for bit, whatever the sizes
-// and whichever order the planes are done in.
+// Puts back the kernel width a test found when it ends.
+struct WidthGuard {
+    int width = kernelWidth();
+    ~WidthGuard() { setKernelWidth(width); }
+};
+
+// The vector kernels of every width this processor runs give the scalar update
+// bit for bit, whatever the sizes (rows of 1 to 12 blocks: every mix of wide
+// groups, single blocks and the seam column) and whichever order the planes
+// are done in; a width the processor cannot run is refused.
 TEST(Stepping, KernelsMatchTheScalarYeeUpdateBitForBit) {
+    WidthGuard guard;
+    EXPECT_FALSE(setKernelWidth(12));
     std::mt19937 rng(12345);
-    for (std::uint32_t nx : {1u, 5u, 6u, 8u, 13u})
-        for (std::uint32_t ny : {1u, 2u, 5u})
-            for (std::uint32_t nz : {1u, 2u, 4u}) {
-                HandGrid g(nx, ny, nz);
-                randomise(g, rng);
-                ScalarYee reference(g.engine);
-                for (int step = 0; step < 25; ++step) {
-                    for (std::size_t k = nz; k-- > 0;) g.engine.updateEPlanes(k, k + 1);
-                    for (std::size_t k = nz; k-- > 0;) g.engine.updateHPlanes(k, k + 1);
-                    reference.step();
+    for (int width = 4; width <= widestKernelWidth(); width *= 2)
+        for (std::uint32_t nx : {1u, 5u, 6u, 8u, 13u, 21u, 29u, 45u})
+            for (std::uint32_t ny : {1u, 2u, 5u})
+                for (std::uint32_t nz : {1u, 2u, 4u}) {
+                    ASSERT_TRUE(setKernelWidth(width));
+                    HandGrid g(nx, ny, nz);
+                    randomise(g, rng);
+                    ScalarYee reference(g.engine);
+                    for (int step = 0; step < 25; ++step) {
+                        for (std::size_t k = nz; k-- > 0;) g.engine.updateEPlanes(k, k + 1);
+                        for (std::size_t k = nz; k-- > 0;) g.engine.updateHPlanes(k, k + 1);
+                        reference.step();
+                    }
+                    EXPECT_EQ(reference.mismatches(), 0u) << width << " floats, " << nx << " x " << ny << " x " << nz;
                 }
-                EXPECT_EQ(reference.mismatches(), 0u) << "Nx " << nx << " Ny " << ny << " Nz " << nz;
-            }
 }
 
-// However the threads share planes and face points, and however the steps are
-// split into chunks, the fields are those of the serial order bit for bit;
+// However the threads share planes and face points, however many steps a
+// sweep takes at once (windows longer and shorter than chunks, slabs and the
+// grid, on the widest kernels too), and however the steps are split into
+// chunks, the fields are those of the serial order bit for bit;
 // also with the source on an x face's neighbour line, in the first plane too
 // (there below a conducting z face, so that no other face owns that edge).
 TEST(Stepping, ThreadsGiveTheSerialOrderBitForBit) {
@@ -166,6 +181,16 @@ TEST(Stepping, ThreadsGiveTheSerialOrderBitForBit) {
             EXPECT_EQ(sim->engine->stepCount, 12u);
             EXPECT_TRUE(fieldsOf(*sim->engine) == fieldsOf(*reference->engine)) << threads << " threads, " << port;
         }
+        if (port != cases[0].port) continue;
+        WidthGuard guard;
+        for (std::uint32_t window : {2u, 3u, 5u, 16u})
+            for (int threads : {1, 2, 3}) {
+                setKernelWidth(window == 3 ? widestKernelWidth() : 4);
+                auto sim = absorbingBox(threads, port, boundary);
+                sim->engine->stepsPerSweep = window;
+                for (std::uint32_t steps : {5u, 2u, 5u}) sim->engine->runSteps(steps);
+                EXPECT_TRUE(fieldsOf(*sim->engine) == fieldsOf(*reference->engine)) << window << " steps per sweep";
+            }
     }
     // The build shares its per-node loops among the threads too.
     auto one = absorbingBox(1, ""), three = absorbingBox(3, "");
