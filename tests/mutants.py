@@ -61,6 +61,13 @@ MUTANTS = [
      "v = t * voltage[m] + (1.0 - t) * voltage[m - 1];"),
     ("results/DatasetWriter.cpp", "if (!ok) std::remove", "if (ok) std::remove"),
     ("driver/RunLoop.cpp", "if (s >= maxTimesteps)", "if (s > maxTimesteps)"),
+    # Later code: wide kernels, several steps per sweep, guard rails.
+    ("engine/FieldKernelsWide.cpp", "_mm256_sub_ps(near, in) :", "_mm256_sub_ps(in, near) :"),
+    ("engine/FieldKernelsWide.cpp", "_mm512_sub_ps(near, in) :", "_mm512_sub_ps(in, near) :"),
+    ("engine/ParallelStepping.cpp", "const std::size_t k = b + p - 2 * std::size_t(s);",
+     "const std::size_t k = b + p - std::size_t(s);"),
+    ("driver/SetupChecks.cpp", "if (element->port < 1 || d < 0", "if (element->port < 2 || d < 0"),
+    ("driver/RunLoop.cpp", "if (reproducibleEnd && s > excitationLength)", "if (!reproducibleEnd && s > excitationLength)"),
 ]
 
 
