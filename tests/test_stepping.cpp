@@ -208,7 +208,7 @@ TEST(Stepping, AbsorbingFacesRealiseFirstOrderMur) {
     for (std::uint32_t face = 0; face < 6; ++face) {
         HandGrid g(10, 7, 6);
         FdtdEngine& e = g.engine;
-        std::string text = "4 0\nCube 0.008,-1,-1 1,1,1\n/\n";  // eps_r 4 from x = 8 mm on
+        std::string text = "4 0\nCube 0.008,-1,-1 0.0092,1,1\n/\n";  // eps_r 4 from x = 8 mm to the x face
         MatMaterial& material = *g.geometry.materials.emplace_back(std::make_unique<MatDielectric>());
         g.geometry.parseShapes(material.parse(text.data(), g.engine, Results()), material);
         ASSERT_EQ(e.allocateCoefficients(), 0);
