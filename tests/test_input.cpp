@@ -83,7 +83,7 @@ TEST(Input, WholeDescriptionIsReadAndEchoed) {
         "Dielectric 4.4 0\nCube 0.002,0.002,0 -0.002,-0.002,0.001\n/\n"
         "Metal 1.7e-8 1e-6 0\n Polygon 0.001 2 -0.001,-0.001 0.001,-0.001 0.001,0.001 -0.001,0.001\n"
         "  Cylinder 0.0005 0,0,0 0,0,0.001\n/ end\n"
-        "Electric 2 1 50 1e-12 0.001,0.001,0 0.001,0,0\nElectric 0 0 10 x 0,0,0 0.001,0,0\n"
+        "Electric 2 2 50 1e-12 0.001,0,0.001 0.001,0,0\nElectric 0 0 10 x 0,0,0 0.001,0,0\n"
         "Electric 1 6 50 x 0,0,0 0,0.001,0.001";
     Simulation sim(1);
     const Output r = captured(1, [&] { return sim.parse(text.data()); });
@@ -94,7 +94,7 @@ TEST(Input, WholeDescriptionIsReadAndEchoed) {
               "Dielectric 4.4 0\nBox -0.002,-0.002,0 0.002,0.002,0.001\n"
               "Metal 1.7e-08 1e-06 0\nPolygon 0.001 2  -0.001,-0.001 0.001,-0.001 0.001,0.001\n"
               "Cylinder 0.0005  0,0,0  0,0,0.001\n"
-              "Electric 2 1 50 1e-12 # 0.001,0,0 0.001,0.001,0\nVoltProbe 2 0.001,0,0 0.001,0.001,0\n"
+              "Electric 2 2 50 1e-12 # 0.001,0,0 0.001,0,0.001\nVoltProbe 2 0.001,0,0 0.001,0,0.001\n"
               "Electric 0 0 10 -1 # 0,0,0 0.001,0,0\n"
               "Electric 1 6 50 -1 # 0,0,0 0,0.001,0.001\nVoltProbe 1 0,0.0005,0 0,0.0005,0.001\n"
               "CurrProbe 1 0,0,0.0005 0,0.001,0.0005\n");
