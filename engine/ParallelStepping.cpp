@@ -263,7 +263,7 @@ void FdtdEngine::electricPlane(std::size_t k, std::uint32_t step) {
     }
 }
 
-void FdtdEngine::runSteps(std::uint32_t steps) {
+void FdtdEngine::runSteps(std::uint32_t steps, bool sample) {
     // Slabs of at least two planes, one per thread that could be started, no
     // more threads than processors, and enough cells for each; a thread the
     // system refuses leaves its share to the others, which changes nothing in
@@ -300,7 +300,7 @@ void FdtdEngine::runSteps(std::uint32_t steps) {
     stepPhase.store(0, std::memory_order_release);
     stepCount += steps;
 
-    sampleProbes();
+    if (sample) sampleProbes();
 }
 
 void FdtdEngine::sampleProbes() {

@@ -96,7 +96,9 @@ public:
     // E of plane k for time step `step`, with the plane's absorbing-face work
     // and source, so that the plane is final afterwards (plane 0: after plane 1).
     void electricPlane(std::size_t k, std::uint32_t step);
-    void runSteps(std::uint32_t steps);
+    // Performs `steps` time steps, then samples every probe unless `sample` is
+    // false (a field view stopping inside a chunk).
+    void runSteps(std::uint32_t steps, bool sample = true);
     double fieldEnergy() const;
     void sampleProbes();
     void analyzeProbes();
