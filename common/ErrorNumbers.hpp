@@ -52,4 +52,11 @@ inline constexpr int kUnstable = -32;           // the field energy became infin
 inline constexpr int kTimeStepBeyondNyquist = -33;  // cells far too large for the band (units?)
 inline constexpr int kPortWithoutLength = -34;  // a numbered port spans no cell along its axis
 inline constexpr int kResultsNotWritable = -35;  // the results file's folder is missing or closed
+// Field views (command-line options; the grid checks run after the build, before stepping).
+inline constexpr int kViewInterval = -40;       // --snapshot-every not a whole number 1..2^31-1
+inline constexpr int kViewPlane = -41;          // a plane not AXIS:COORD
+inline constexpr int kViewFrequency = -42;      // a map frequency not a positive number
+inline constexpr int kViewCombination = -43;    // unknown view option, too many, or an incomplete set
+inline constexpr int kViewPlaneOutside = -44;   // a plane coordinate outside the mesh
+inline constexpr int kViewFrequencyAliased = -45;  // a map frequency above half the sampling rate
 }  // namespace run_error

@@ -11,7 +11,7 @@ bool printUsageIfAsked(int argc, char** argv) {
         asked = asked || std::strcmp(argv[i], "-h") == 0 || std::strcmp(argv[i], "--help") == 0;
     if (!asked) return false;
     std::printf(
-        "Usage: fendrix DESCRIPTION [-vN] [-tN] [-r]\n"
+        "Usage: fendrix DESCRIPTION [-vN] [-tN] [-r] [view options]\n"
         "       fendrix --help\n"
         "Runs the simulation that the description file sets out and writes its results dataset.\n"
         "\n"
@@ -23,6 +23,11 @@ bool printUsageIfAsked(int argc, char** argv) {
         "              pulse is over, so that the run ends at the same step on every machine and\n"
         "              thread count (without it the test runs once a second).\n"
         "  -h, --help  print this help and exit.\n"
+        "Field views (files in a folder beside the results file, named after it):\n"
+        "  --snapshot-every=N           E and H every N steps, of the whole grid or of:\n"
+        "  --snapshot-plane=AXIS:COORD  a plane normal to x, y or z at COORD metres (repeatable).\n"
+        "  --map-plane=AXIS:COORD       frequency-domain maps of E, H and surface current on a\n"
+        "  --map-freq=F[,F...]          plane (repeatable) at these frequencies in Hz.\n"
         "\n"
         "Warnings and errors go to standard error. The user guide lists every message and exit status.\n",
         kMaxThreads);

@@ -30,6 +30,12 @@ int decayCode(double ratio, double threshold) {
 int Simulation::run() {
     FdtdEngine& grid = *engine;
     const Excitation& source = *grid.excitation;
+    // A chunk shorter than one step would never advance the run.
+    std::uint32_t chunk = source.nyquistSteps / samplesPerNyquist;
+    if (chunk == 0) chunk = 1;
+    if (views.request.any()) {
+        if (const int status = views.prepare(grid, results, chunk); status < 0) return status;
+    }
 
     if (verboseLevel >= 0) {
         std::printf("Running FDTD simulation...\n");
@@ -41,11 +47,9 @@ int Simulation::run() {
     std::int64_t lastReportTime = startTime;
     const double megaCells = static_cast<double>(grid.cellCount()) * 1e-6;
     grid.sampleProbes();
+    if (views.active()) views.start();
 
     const std::uint32_t excitationLength = source.excitationLength;
-    // A chunk shorter than one step would never advance the run.
-    std::uint32_t chunk = source.nyquistSteps / samplesPerNyquist;
-    if (chunk == 0) chunk = 1;
     // Without a source nothing can ever be measured: the field stays zero.
     const bool excited = source.excitedAxis >= 0;
 
@@ -60,7 +64,10 @@ int Simulation::run() {
             std::fprintf(stderr, "WARNING: Maximum time reached before energy decayed.\n");
             break;
         }
-        grid.runSteps(chunk);
+        if (views.active())
+            views.runChunk(chunk);
+        else
+            grid.runSteps(chunk);
 
         double energy = 0.0;
         bool measured = false;
@@ -143,6 +150,7 @@ int Simulation::run() {
                         (clockMilliseconds() - loopEnd) * 0.001);
     }
 
+    if (views.active()) views.finish();
     if (!results.writeDataset(radiation.get()))
         std::fprintf(stderr, "ERROR: Can't save results into file.\n");
     std::fflush(stdout);

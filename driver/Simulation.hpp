@@ -6,6 +6,7 @@
 #include "engine/Excitation.hpp"
 #include "geometry/Geometry.hpp"
 #include "grid/FdtdEngine.hpp"
+#include "results/FieldViews.hpp"
 #include "results/RadiationSetup.hpp"
 #include "results/Results.hpp"
 
@@ -40,4 +41,5 @@ public:
     // at the once-a-second report: the run then ends at the same step on any
     // machine and thread count (command-line option -r).
     bool reproducibleEnd = false;
+    FieldViews views;  // field snapshots and maps, only when asked for
 };

@@ -9,8 +9,9 @@
 #include "common/Verbosity.hpp"
 #include "common/ErrorNumbers.hpp"
 #include "common/Limits.hpp"
+#include "driver/ViewOptions.hpp"
 
-// fendrix DESCRIPTION [-vN] [-tN] [-r]
+// fendrix DESCRIPTION [-vN] [-tN] [-r] [view options, driver/ViewOptions.cpp]
 int main(int argc, char** argv) {
     if (printUsageIfAsked(argc, argv)) return 0;
     if (argc < 2) {
@@ -31,7 +32,7 @@ int main(int argc, char** argv) {
             threadCount = std::atoi(arg + 2);
             if (verboseLevel >= 0) std::printf("Number of threads: %d\n", threadCount);
         } else if (takeExtraOption(arg, extra)) {
-        } else {
+        } else if (!isViewOption(arg)) {
             std::fprintf(stderr, "WARNING: unknown commandline argument: %s\n", arg);
         }
     }
@@ -40,6 +41,8 @@ int main(int argc, char** argv) {
                      kMaxThreads, threadCount);
         return run_error::kBadThreadCount;
     }
+    ViewRequest views;
+    if (const int viewStatus = readViewOptions(argc, argv, views); viewStatus < 0) return viewStatus;
 
     char* text = loadInputFile(argv[1]);
     if (text == nullptr) {
@@ -49,6 +52,7 @@ int main(int argc, char** argv) {
 
     auto simulation = std::make_unique<Simulation>(threadCount);
     simulation->reproducibleEnd = extra.reproducibleEnd;
+    simulation->views.request = std::move(views);
     int status = simulation->parse(text);
     std::free(text);
     if (status < 0) {

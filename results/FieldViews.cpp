@@ -1,0 +1,260 @@
+#include "results/FieldViews.hpp"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <filesystem>
+#include <system_error>
+
+#include "common/ErrorNumbers.hpp"
+#include "grid/FdtdEngine.hpp"
+#include "probes/Probe.hpp"
+#include "results/NodeFields.hpp"
+#include "results/Results.hpp"
+
+namespace {
+
+constexpr double kTwoPi = 6.283185307179586;
+constexpr double kDegrees = 57.29577951308232;
+
+// Beside the results file, named after it: out/patch.dat -> out/patch_views.
+std::string viewFolder(const std::string& resultsFile) {
+    std::filesystem::path path(resultsFile);
+    return (path.parent_path() / (path.stem().string() + "_views")).string();
+}
+
+}  // namespace
+
+FieldViews::Plane FieldViews::makePlane(int axis, std::uint32_t index) const {
+    Plane p;
+    p.axis = axis;
+    p.index = index;
+    for (int a = 0; a < 3; ++a) p.count[a] = engine->lineCount[a];
+    if (axis < 0) {
+        p.name = "grid";
+        return p;
+    }
+    p.first[axis] = index;
+    p.count[axis] = 1;
+    char name[16];
+    std::snprintf(name, sizeof name, "%c%u", 'x' + axis, index);
+    p.name = name;
+    p.metal.resize(p.nodes());
+    std::size_t n = 0;
+    for (std::uint32_t z = 0; z < p.count[2]; ++z)
+        for (std::uint32_t y = 0; y < p.count[1]; ++y)
+            for (std::uint32_t x = 0; x < p.count[0]; ++x) {
+                const std::uint32_t node[3] = {p.first[0] + x, p.first[1] + y, p.first[2] + z};
+                p.metal[n++] = node_fields::metal(*engine, axis, node);
+            }
+    return p;
+}
+
+int FieldViews::prepare(FdtdEngine& grid, const Results& results, std::uint32_t chunkSteps) {
+    engine = &grid;
+    chunk = chunkSteps;
+    auto snap = [&](const ViewPlane& v, std::uint32_t& index) {
+        const std::vector<double>& lines = grid.meshLines[v.axis];
+        if (v.coordinate < lines.front() || v.coordinate > lines.back()) {
+            std::fprintf(stderr,
+                         "ERROR: View plane %c = %g m lies outside the mesh (%g to %g m).\n",
+                         'x' + v.axis, v.coordinate, lines.front(), lines.back());
+            return false;
+        }
+        index = grid.lineIndex(v.axis, v.coordinate, false);
+        return true;
+    };
+    // The maps see the field every `chunk` steps, like the port probes: above
+    // half that rate a frequency would alias onto a lower one.
+    const double limit = 0.5 / (chunk * grid.timeStep);
+    for (double f : request.mapFrequencies) {
+        if (f > limit) {
+            std::fprintf(stderr,
+                         "ERROR: Map frequency %g Hz is above %g Hz, half the rate at which the run "
+                         "samples its fields (every %u steps).\n",
+                         f, limit, chunk);
+            engine = nullptr;
+            return run_error::kViewFrequencyAliased;
+        }
+        angular.push_back(-kTwoPi * f);
+    }
+    if (request.snapshotEvery != 0) {
+        if (request.snapshotPlanes.empty()) snapshots.push_back(makePlane(-1, 0));
+        for (const ViewPlane& v : request.snapshotPlanes) {
+            std::uint32_t index = 0;
+            if (!snap(v, index)) {
+                engine = nullptr;
+                return run_error::kViewPlaneOutside;
+            }
+            snapshots.push_back(makePlane(v.axis, index));
+        }
+        nextSnapshot = std::uint64_t{grid.stepCount} + request.snapshotEvery;
+    }
+    // Without a source the run does not step: nothing to map.
+    for (const VoltageProbe* port : results.ports)
+        if (port->portNumber == 1) portVoltage = port;
+    portCurrent = results.sourceCurrent;
+    const bool excited = grid.excitation && grid.excitation->excitedAxis >= 0 && portVoltage &&
+                         portCurrent;
+    if (excited) {
+        portResistance = std::fabs(portVoltage->referenceImpedance);
+        voltageSums.assign(angular.size(), 0.0);
+        currentSums.assign(angular.size(), 0.0);
+    }
+    for (const ViewPlane& v : request.mapPlanes) {
+        std::uint32_t index = 0;
+        if (!snap(v, index)) {
+            engine = nullptr;
+            return run_error::kViewPlaneOutside;
+        }
+        if (!excited) continue;
+        MapPlane m;
+        m.plane = makePlane(v.axis, index);
+        m.sums.assign(m.plane.nodes() * 9 * angular.size(), {0.0f, 0.0f});
+        maps.push_back(std::move(m));
+    }
+    folder = viewFolder(results.fileName);
+    std::error_code error;
+    std::filesystem::create_directories(folder, error);
+    if (error) report(folder);
+    return 0;
+}
+
+void FieldViews::report(const std::string& path) {
+    if (failed) return;
+    failed = true;
+    std::fprintf(stderr, "ERROR: Can't write field view into '%s'; the run goes on.\n", path.c_str());
+}
+
+bool FieldViews::writeGrid(Plane& plane, const std::string& file, const std::vector<VtkArray>& arrays,
+                           const char* label, double value, double timestep) {
+    const std::string path = folder + "/" + file;
+    if (!writeRectilinearGrid(path, engine->meshLines, plane.first, plane.count, arrays, label, value)) {
+        report(path);
+        return false;
+    }
+    plane.written.push_back({timestep, file});
+    return true;
+}
+
+void FieldViews::start() {
+    if (!maps.empty()) sampleMaps();
+}
+
+void FieldViews::runChunk(std::uint32_t steps) {
+    // Stop at the snapshot steps inside the chunk without sampling the probes,
+    // so that they still sample once per chunk, at the same steps as without
+    // views; splitting the stepping changes no field value.
+    std::uint32_t left = steps;
+    while (request.snapshotEvery != 0 && nextSnapshot - engine->stepCount < left) {
+        const std::uint32_t part = static_cast<std::uint32_t>(nextSnapshot - engine->stepCount);
+        engine->runSteps(part, false);
+        left -= part;
+        takeSnapshot();
+    }
+    engine->runSteps(left);
+    if (request.snapshotEvery != 0 && engine->stepCount == nextSnapshot) takeSnapshot();
+    if (!maps.empty()) sampleMaps();
+}
+
+void FieldViews::takeSnapshot() {
+    nextSnapshot += request.snapshotEvery;
+    const double time = engine->fieldTime(false);
+    char step[16];
+    std::snprintf(step, sizeof step, "%09u", engine->stepCount);
+    for (Plane& plane : snapshots) {
+        const std::size_t n = plane.nodes();
+        values.resize(6 * n);
+        float* e = values.data();
+        float* h = e + 3 * n;
+        std::size_t i = 0;
+        for (std::uint32_t z = 0; z < plane.count[2]; ++z)
+            for (std::uint32_t y = 0; y < plane.count[1]; ++y)
+                for (std::uint32_t x = 0; x < plane.count[0]; ++x, ++i) {
+                    const std::uint32_t node[3] = {plane.first[0] + x, plane.first[1] + y,
+                                                   plane.first[2] + z};
+                    node_fields::electric(*engine, node, e + 3 * i);
+                    node_fields::magnetic(*engine, node, h + 3 * i);
+                }
+        std::vector<VtkArray> arrays = {{"E", 3, e}, {"H", 3, h}};
+        if (!plane.metal.empty()) arrays.push_back({"metal", 1, plane.metal.data()});
+        const std::string base = "snapshot_" + plane.name;
+        if (writeGrid(plane, base + "_" + step + ".vtr", arrays, "TimeValue", time, time) &&
+            !writeCollection(folder + "/" + base + ".pvd", plane.written))
+            report(folder + "/" + base + ".pvd");
+    }
+}
+
+// Adds value * exp(-j w t) for every node, component and frequency: E at the
+// whole step, H and the sheet current half a step later.
+void FieldViews::sampleMaps() {
+    const double tE = engine->fieldTime(false), tH = engine->fieldTime(true);
+    const double volts = portVoltage->value(), amps = portCurrent->value();
+    for (std::size_t f = 0; f < angular.size(); ++f) {
+        voltageSums[f] += volts * std::polar(1.0, angular[f] * tE);
+        currentSums[f] += amps * std::polar(1.0, angular[f] * tH);
+    }
+    for (MapPlane& m : maps) {
+        Plane& plane = m.plane;
+        const std::size_t n = plane.nodes();
+        values.resize(9 * n);
+        std::size_t i = 0;
+        for (std::uint32_t z = 0; z < plane.count[2]; ++z)
+            for (std::uint32_t y = 0; y < plane.count[1]; ++y)
+                for (std::uint32_t x = 0; x < plane.count[0]; ++x, ++i) {
+                    const std::uint32_t node[3] = {plane.first[0] + x, plane.first[1] + y,
+                                                   plane.first[2] + z};
+                    float* v = values.data() + 9 * i;
+                    node_fields::electric(*engine, node, v);
+                    node_fields::magnetic(*engine, node, v + 3);
+                    node_fields::sheetCurrent(*engine, plane.axis, node, v + 6);
+                }
+        for (std::size_t f = 0; f < angular.size(); ++f) {
+            const float cE = static_cast<float>(std::cos(angular[f] * tE));
+            const float sE = static_cast<float>(std::sin(angular[f] * tE));
+            const float cH = static_cast<float>(std::cos(angular[f] * tH));
+            const float sH = static_cast<float>(std::sin(angular[f] * tH));
+            std::complex<float>* sum = m.sums.data() + f * 9 * n;
+            const float* v = values.data();
+            for (std::size_t k = 0; k < n; ++k, sum += 9, v += 9) {
+                for (int c = 0; c < 3; ++c) sum[c] += std::complex<float>(v[c] * cE, v[c] * sE);
+                for (int c = 3; c < 9; ++c) sum[c] += std::complex<float>(v[c] * cH, v[c] * sH);
+            }
+        }
+    }
+}
+
+void FieldViews::finish() {
+    if (maps.empty()) return;
+    // Reference: the voltage wave incident at port 1, (V - R I) / 2 with the
+    // current probe's sign (as for S11), from the same samples as the maps. So
+    // the maps are the phasors for a wave of 1 V arriving at port 1.
+    std::vector<std::complex<double>> reference(angular.size());
+    for (std::size_t f = 0; f < angular.size(); ++f)
+        reference[f] = 0.5 * (voltageSums[f] - portResistance * currentSums[f]);
+    std::vector<float> out;
+    for (MapPlane& m : maps) {
+        const std::size_t n = m.plane.nodes();
+        out.resize(18 * n);
+        const char* names[6] = {"E_magnitude", "E_phase", "H_magnitude", "H_phase", "J_magnitude", "J_phase"};
+        for (std::size_t f = 0; f < angular.size(); ++f) {
+            const std::complex<float>* sum = m.sums.data() + f * 9 * n;
+            for (std::size_t k = 0; k < n; ++k)
+                for (int q = 0; q < 3; ++q)      // E, H, J
+                    for (int c = 0; c < 3; ++c) {
+                        const std::complex<double> v =
+                            std::complex<double>(sum[9 * k + 3 * q + c]) / reference[f];
+                        out[(2 * q) * 3 * n + 3 * k + c] = static_cast<float>(std::abs(v));
+                        out[(2 * q + 1) * 3 * n + 3 * k + c] = static_cast<float>(std::arg(v) * kDegrees);
+                    }
+            std::vector<VtkArray> arrays;
+            for (int a = 0; a < 6; ++a) arrays.push_back({names[a], 3, out.data() + a * 3 * n});
+            arrays.push_back({"metal", 1, m.plane.metal.data()});
+            const double frequency = -angular[f] / kTwoPi;
+            writeGrid(m.plane, "map_" + m.plane.name + "_" + std::to_string(f) + ".vtr", arrays,
+                      "Frequency", frequency, frequency);
+        }
+        const std::string collection = folder + "/map_" + m.plane.name + ".pvd";
+        if (!m.plane.written.empty() && !writeCollection(collection, m.plane.written)) report(collection);
+    }
+}

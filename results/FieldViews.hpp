@@ -1,0 +1,77 @@
+#pragma once
+
+#include <complex>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "results/ViewRequest.hpp"
+#include "results/VtkFile.hpp"
+
+class FdtdEngine;
+class Results;
+class VoltageProbe;
+
+// The field views of a run: snapshots of E and H every N steps and
+// frequency-domain maps on planes, written as VTK files into a folder beside
+// the results file. A run that asks for none never calls into this.
+class FieldViews {
+public:
+    // Snaps the planes to mesh lines, checks them and the map frequencies
+    // against the built grid and the sampling interval (`chunk` steps, the
+    // probes' one), creates the folder beside the results file. The maps are
+    // referred to the wave incident at port 1 (from its voltage and current
+    // probes). 0, or a run_error number after an error message.
+    int prepare(FdtdEngine& engine, const Results& results, std::uint32_t chunk);
+    // The first map sample, at step 0 (with the probes' first one).
+    void start();
+    // One chunk of the run loop: steps `chunk` steps, stopping (without a probe
+    // sample) at every snapshot step on the way, then samples the maps once,
+    // as runSteps samples the probes.
+    void runChunk(std::uint32_t chunk);
+    // Writes the maps. Failed writes have been reported; the run goes on.
+    void finish();
+
+    bool active() const { return engine != nullptr; }
+
+    ViewRequest request;
+
+private:
+    struct Plane {
+        int axis = 0;
+        std::uint32_t index = 0;
+        std::string name;  // "grid" or axis letter and line index, e.g. "z12"
+        std::uint32_t first[3] = {0, 0, 0};
+        std::uint32_t count[3] = {0, 0, 0};
+        std::vector<float> metal;  // one per node, planes only
+        std::vector<VtkCollectionEntry> written;
+        std::size_t nodes() const { return std::size_t{count[0]} * count[1] * count[2]; }
+    };
+    struct MapPlane {
+        Plane plane;
+        // Per frequency, per node: 9 running sums (E, H and surface current,
+        // three components each) of value * exp(-j w t).
+        std::vector<std::complex<float>> sums;
+    };
+
+    Plane makePlane(int axis, std::uint32_t index) const;
+    void takeSnapshot();
+    void sampleMaps();
+    bool writeGrid(Plane& plane, const std::string& file, const std::vector<VtkArray>& arrays,
+                   const char* label, double value, double timestep);
+    void report(const std::string& path);
+
+    FdtdEngine* engine = nullptr;
+    std::string folder;
+    std::uint64_t nextSnapshot = 0;
+    std::vector<Plane> snapshots;
+    std::vector<MapPlane> maps;
+    std::vector<double> angular;  // -2 pi f of each map frequency
+    std::vector<float> values;    // node values of the plane being converted
+    std::uint32_t chunk = 1;
+    const VoltageProbe* portVoltage = nullptr;  // port 1
+    const VoltageProbe* portCurrent = nullptr;
+    double portResistance = 0.0;
+    std::vector<std::complex<double>> voltageSums, currentSums;  // per map frequency
+    bool failed = false;          // a write failed: reported once
+};
