@@ -1,4 +1,4 @@
-"""Command line: python3 -m fendrix_tools summary|sweep|plot|remesh|view ..."""
+"""Command line: python3 -m fendrix_tools summary|sweep|plot|remesh|view|views ..."""
 
 from __future__ import annotations
 
@@ -120,6 +120,10 @@ def build_parser() -> argparse.ArgumentParser:
     p.add_argument("description", metavar="DESCRIPTION")
     p.add_argument("-o", "--output", required=True, help="PNG file")
     p.set_defaults(func=cmd_view)
+
+    from .views import add_views_command
+
+    add_views_command(sub)
     return ap
 
 
