@@ -2,9 +2,11 @@
 
 #include <complex>
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
 
+#include "results/NodeFields.hpp"
 #include "results/ViewRequest.hpp"
 #include "results/VtkFile.hpp"
 
@@ -29,12 +31,18 @@ public:
     // sample) at every snapshot step on the way, then samples the maps once,
     // as runSteps samples the probes.
     void runChunk(std::uint32_t chunk);
-    // Writes the maps. Failed writes have been reported; the run goes on.
+    // Writes the maps and, in readable mode, what the views cost. Failed
+    // writes have been reported; the run goes on.
     void finish();
 
     bool active() const { return engine != nullptr; }
 
     ViewRequest request;
+    // What the views have cost the run so far: processor time of the main
+    // thread (converting, summing, writing), snapshots and map samples taken.
+    double seconds = 0.0;
+    std::uint32_t snapshotCount = 0;
+    std::uint32_t mapSamples = 0;
 
 private:
     struct Plane {
@@ -49,19 +57,22 @@ private:
     };
     struct MapPlane {
         Plane plane;
-        // Per frequency, per node: 9 running sums (E, H and surface current,
-        // three components each) of value * exp(-j w t).
-        std::vector<std::complex<float>> sums;
+        // Per frequency the running sums of value * exp(-j w t), real and
+        // imaginary parts apart, laid out as the node values: E of every node
+        // (three components each), then H, then the surface current.
+        std::vector<float> real, imaginary;
     };
 
     Plane makePlane(int axis, std::uint32_t index) const;
     void takeSnapshot();
     void sampleMaps();
+    void writeMaps();
     bool writeGrid(Plane& plane, const std::string& file, const std::vector<VtkArray>& arrays,
                    const char* label, double value, double timestep);
     void report(const std::string& path);
 
     FdtdEngine* engine = nullptr;
+    std::unique_ptr<NodeFields> nodes;
     std::string folder;
     std::uint64_t nextSnapshot = 0;
     std::vector<Plane> snapshots;

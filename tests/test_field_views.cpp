@@ -80,12 +80,13 @@ TEST(FieldViews, NodeValuesAreFieldsInPhysicalUnitsEverywhere) {
                         above ? static_cast<float>(h0[c] * engine.cellSize(c, p[c], true)) : 0.0f;
                 }
             }
+    const NodeFields nodes(engine);
     for (std::uint32_t z = 0; z < 6; ++z)
         for (std::uint32_t x = 0; x < 5; ++x) {
             const std::uint32_t node[3] = {x, 3, z};
             float e[3], h[3];
-            node_fields::electric(engine, node, e);
-            node_fields::magnetic(engine, node, h);
+            nodes.electric(node, e);
+            nodes.magnetic(node, h);
             for (int c = 0; c < 3; ++c) {
                 EXPECT_NEAR(e[c], e0[c], 1e-5) << x << " " << z << " " << c;
                 if (z > sheet || c == 2) {
@@ -95,12 +96,12 @@ TEST(FieldViews, NodeValuesAreFieldsInPhysicalUnitsEverywhere) {
         }
     const std::uint32_t onSheet[3] = {2, 1, sheet};
     float j[3];
-    node_fields::sheetCurrent(engine, 2, onSheet, j);
+    nodes.sheetCurrent(2, onSheet, j);
     EXPECT_NEAR(j[0], -h0[1], 1e-5);  // z x (Hx, Hy) = (-Hy, Hx)
     EXPECT_NEAR(j[1], h0[0], 1e-5);
     EXPECT_EQ(j[2], 0.0f);
     const std::uint32_t offSheet[3] = {2, 1, sheet + 1};
-    node_fields::sheetCurrent(engine, 2, offSheet, j);
+    nodes.sheetCurrent(2, offSheet, j);
     EXPECT_NEAR(j[0], 0.0f, 1e-5);
 }
 
