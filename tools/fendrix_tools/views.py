@@ -122,12 +122,32 @@ def _draw(ax, grid, image, cmap, vmin, vmax, title, unit):
     for c in cv:
         ax.axhline(c, color="0.6", lw=0.2, alpha=0.5)
     if "metal" in grid.arrays and grid.plane("metal").max() > 0:
-        ax.contour(cu, cv, grid.plane("metal"), levels=[0.5], colors="black", linewidths=1.0)
+        ax.contour(cu, cv, grid.plane("metal"), levels=[0.5], colors="cyan", linewidths=0.8)
     ax.set_aspect("equal")
     ax.set_xlabel(f"{'xyz'[u]} / mm")
     ax.set_ylabel(f"{'xyz'[v]} / mm")
     ax.set_title(title, fontsize=10)
     ax.figure.colorbar(mesh, ax=ax, label=unit, shrink=0.85)
+    return mesh
+
+
+def _arrows(ax, grid, quantity, image, across=24):
+    """The in-plane direction of the field at the instant it peaks where it is
+    strongest: arrows of Re(F exp(-j phi)) on about `across` nodes per axis,
+    where the magnitude exceeds a tenth of its largest value."""
+    axis = grid.normal_axis
+    u, v = [a for a in range(3) if a != axis]
+    phasor = grid.plane(f"{quantity}_magnitude") * np.exp(1j * np.radians(grid.plane(f"{quantity}_phase")))
+    peak = np.unravel_index(np.argmax(image), image.shape)
+    strongest = phasor[peak][np.argmax(np.abs(phasor[peak]))]
+    real = (phasor * np.exp(-1j * np.angle(strongest))).real
+    rows, cols = image.shape
+    r = slice(None, None, max(1, rows // across))
+    c = slice(None, None, max(1, cols // across))
+    show = image[r, c] > 0.1 * image.max()
+    cu, cv = np.meshgrid(grid.coords[u][c] * 1e3, grid.coords[v][r] * 1e3)
+    ax.quiver(cu[show], cv[show], real[r, c, u][show], real[r, c, v][show], color="white",
+              alpha=0.8, width=0.003)
 
 
 def map_png(grid: Grid, path, quantity="J", component="norm"):
@@ -142,6 +162,8 @@ def map_png(grid: Grid, path, quantity="J", component="norm"):
     _draw(ax, grid, image, "inferno", 0.0, float(image.max()) or 1.0,
           f"{what} at {grid.value / 1e9:.4g} GHz, {where}",
           f"{_UNITS[quantity]} per volt incident at port 1")
+    if component == "norm":
+        _arrows(ax, grid, quantity, image)
     fig.tight_layout()
     fig.savefig(path, dpi=110)
     plt.close(fig)
@@ -161,19 +183,21 @@ def series_pngs(entries, outdir, stem, quantity="E", component="z", gif=True):
     symmetric = component != "norm"
     written = []
     frames = []
+    what = f"|{quantity}|" if component == "norm" else f"{quantity}{component}"
+    # One figure for the whole series: only the picture and the title change.
+    fig, ax = plt.subplots(figsize=(6.4, 5.2))
+    mesh = _draw(ax, grids[0], images[0], "RdBu_r" if symmetric else "inferno",
+                 -top if symmetric else 0.0, top, "", _UNITS[quantity])
+    fig.tight_layout()
     for n, (g, image) in enumerate(zip(grids, images)):
-        fig, ax = plt.subplots(figsize=(6.4, 5.2))
-        what = f"|{quantity}|" if component == "norm" else f"{quantity}{component}"
-        _draw(ax, g, image, "RdBu_r" if symmetric else "inferno", -top if symmetric else 0.0, top,
-              f"{what} at t = {g.value * 1e9:.4g} ns", _UNITS[quantity])
-        fig.tight_layout()
+        mesh.set_array(image)
+        ax.set_title(f"{what} at t = {g.value * 1e9:.4g} ns", fontsize=10)
         png = os.path.join(outdir, f"{stem}_{n:04d}.png")
         fig.savefig(png, dpi=90)
         written.append(png)
         if gif:
-            fig.canvas.draw()
             frames.append(np.asarray(fig.canvas.buffer_rgba())[..., :3].copy())
-        plt.close(fig)
+    plt.close(fig)
     if gif:
         from PIL import Image
 
