@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <ctime>
 #include <filesystem>
+#include <new>
 #include <system_error>
 
 #include "common/ErrorNumbers.hpp"
@@ -122,15 +123,36 @@ int FieldViews::prepare(FdtdEngine& grid, const Results& results, std::uint32_t 
         if (!excited) continue;
         MapPlane m;
         m.plane = makePlane(v.axis, index);
-        m.real.assign(m.plane.nodes() * 9 * angular.size(), 0.0f);
-        m.imaginary.assign(m.real.size(), 0.0f);
         maps.push_back(std::move(m));
+    }
+    if (!allocate()) {
+        std::fprintf(stderr, "ERROR: Not enough memory for the field views; the run goes on without them.\n");
+        engine = nullptr;
+        return 0;
     }
     folder = viewFolder(results.fileName);
     std::error_code error;
     std::filesystem::create_directories(folder, error);
     if (error) report(folder);
     return 0;
+}
+
+// The large buffers, taken without exceptions: a whole-grid snapshot needs 24
+// bytes per node of the grid, a map 72 bytes per node of its plane and
+// frequency.
+bool FieldViews::allocate() {
+    std::size_t most = 0;
+    for (const Plane& p : snapshots) most = std::max(most, 6 * p.nodes());
+    for (const MapPlane& m : maps) most = std::max(most, 9 * m.plane.nodes());
+    values.reset(new (std::nothrow) float[most]);
+    if (!values) return false;
+    for (MapPlane& m : maps) {
+        const std::size_t size = 9 * m.plane.nodes() * angular.size();
+        m.real.reset(new (std::nothrow) float[size]());
+        m.imaginary.reset(new (std::nothrow) float[size]());
+        if (!m.real || !m.imaginary) return false;
+    }
+    return true;
 }
 
 void FieldViews::report(const std::string& path) {
@@ -148,6 +170,16 @@ bool FieldViews::writeGrid(Plane& plane, const std::string& file, const std::vec
     }
     plane.written.push_back({timestep, file});
     return true;
+}
+
+// The collection of a series is rewritten after its 1st, 2nd, 4th, 8th, ...
+// file, so that it is usable while the run goes on without rewriting a
+// growing list after every file, and at the end of the run.
+void FieldViews::writeCollections(Plane& plane, const std::string& base, bool always) {
+    const std::size_t n = plane.written.size();
+    if (n == 0 || (!always && (n & (n - 1)) != 0)) return;
+    const std::string path = folder + "/" + base + ".pvd";
+    if (!writeCollection(path, plane.written)) report(path);
 }
 
 void FieldViews::start() {
@@ -179,8 +211,7 @@ void FieldViews::takeSnapshot() {
     std::snprintf(step, sizeof step, "%09u", engine->stepCount);
     for (Plane& plane : snapshots) {
         const std::size_t n = plane.nodes();
-        values.resize(6 * n);
-        float* e = values.data();
+        float* e = values.get();
         float* h = e + 3 * n;
         std::size_t i = 0;
         for (std::uint32_t z = 0; z < plane.count[2]; ++z)
@@ -194,9 +225,8 @@ void FieldViews::takeSnapshot() {
         std::vector<VtkArray> arrays = {{"E", 3, e}, {"H", 3, h}};
         if (!plane.metal.empty()) arrays.push_back({"metal", 1, plane.metal.data()});
         const std::string base = "snapshot_" + plane.name;
-        if (writeGrid(plane, base + "_" + step + ".vtr", arrays, "TimeValue", time, time) &&
-            !writeCollection(folder + "/" + base + ".pvd", plane.written))
-            report(folder + "/" + base + ".pvd");
+        if (writeGrid(plane, base + "_" + step + ".vtr", arrays, "TimeValue", time, time))
+            writeCollections(plane, base, false);
     }
     seconds += threadSeconds() - start;
 }
@@ -215,8 +245,7 @@ void FieldViews::sampleMaps() {
     for (MapPlane& m : maps) {
         Plane& plane = m.plane;
         const std::size_t n = plane.nodes();
-        values.resize(9 * n);
-        float* e = values.data();
+        float* e = values.get();
         float* h = e + 3 * n;
         float* j = h + 3 * n;
         std::size_t i = 0;
@@ -232,8 +261,8 @@ void FieldViews::sampleMaps() {
         // One complex multiply-add per value and frequency: E with the phase
         // of its time, H and the current with theirs.
         for (std::size_t f = 0; f < angular.size(); ++f) {
-            float* re = m.real.data() + f * 9 * n;
-            float* im = m.imaginary.data() + f * 9 * n;
+            float* re = m.real.get() + f * 9 * n;
+            float* im = m.imaginary.get() + f * 9 * n;
             const float cE = static_cast<float>(std::cos(angular[f] * tE));
             const float sE = static_cast<float>(std::sin(angular[f] * tE));
             const float cH = static_cast<float>(std::cos(angular[f] * tH));
@@ -252,6 +281,7 @@ void FieldViews::sampleMaps() {
 
 void FieldViews::finish() {
     const double start = threadSeconds();
+    for (Plane& plane : snapshots) writeCollections(plane, "snapshot_" + plane.name, true);
     writeMaps();
     seconds += threadSeconds() - start;
     if (verboseLevel >= 0)
@@ -273,8 +303,8 @@ void FieldViews::writeMaps() {
         out.resize(18 * n);
         const char* names[6] = {"E_magnitude", "E_phase", "H_magnitude", "H_phase", "J_magnitude", "J_phase"};
         for (std::size_t f = 0; f < angular.size(); ++f) {
-            const float* re = m.real.data() + f * 9 * n;
-            const float* im = m.imaginary.data() + f * 9 * n;
+            const float* re = m.real.get() + f * 9 * n;
+            const float* im = m.imaginary.get() + f * 9 * n;
             for (int q = 0; q < 3; ++q)  // E, H, J
                 for (std::size_t k = 0; k < 3 * n; ++k) {
                     const std::complex<double> v =
@@ -289,7 +319,6 @@ void FieldViews::writeMaps() {
             writeGrid(m.plane, "map_" + m.plane.name + "_" + std::to_string(f) + ".vtr", arrays,
                       "Frequency", frequency, frequency);
         }
-        const std::string collection = folder + "/map_" + m.plane.name + ".pvd";
-        if (!m.plane.written.empty() && !writeCollection(collection, m.plane.written)) report(collection);
+        writeCollections(m.plane, "map_" + m.plane.name, true);
     }
 }

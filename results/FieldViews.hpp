@@ -60,10 +60,12 @@ private:
         // Per frequency the running sums of value * exp(-j w t), real and
         // imaginary parts apart, laid out as the node values: E of every node
         // (three components each), then H, then the surface current.
-        std::vector<float> real, imaginary;
+        std::unique_ptr<float[]> real, imaginary;
     };
 
     Plane makePlane(int axis, std::uint32_t index) const;
+    bool allocate();
+    void writeCollections(Plane& plane, const std::string& base, bool always);
     void takeSnapshot();
     void sampleMaps();
     void writeMaps();
@@ -78,7 +80,7 @@ private:
     std::vector<Plane> snapshots;
     std::vector<MapPlane> maps;
     std::vector<double> angular;  // -2 pi f of each map frequency
-    std::vector<float> values;    // node values of the plane being converted
+    std::unique_ptr<float[]> values;  // node values of the plane being converted
     std::uint32_t chunk = 1;
     const VoltageProbe* portVoltage = nullptr;  // port 1
     const VoltageProbe* portCurrent = nullptr;
