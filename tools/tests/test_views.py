@@ -91,6 +91,12 @@ def test_matched_line_map_and_results_unchanged(tmp_path):
         beta = 2 * np.pi * hz * np.sqrt(eeff) / C
         slope = np.polyfit(x[inner], phase, 1)[0]
         assert -slope == pytest.approx(beta, abs=0.02 * beta + 2 * gamma / 0.014)
+        # Quasi-TEM: Ez / Hy = w mu0 / beta = eta0 / sqrt(eeff) under the strip
+        # (H in A/m). The standing wave multiplies it by (1 + G) / (1 - G) with
+        # G turning along the line; over more than a quarter wavelength the
+        # extremes are reciprocal factors, so their geometric mean is free of it.
+        ratio = magnitude / grid.plane("H_magnitude")[row, inner, 1]
+        assert np.sqrt(ratio.min() * ratio.max()) == pytest.approx(376.73 / np.sqrt(eeff), rel=0.03)
 
     (series,) = views.glob("snapshot_x*.pvd")
     written = draw_views(str(series), str(tmp_path / "png"), "E", "z")
