@@ -1,4 +1,4 @@
-"""Command line: python3 -m fendrix_tools summary|sweep|plot|remesh|view|views ..."""
+"""Command line: python3 -m fendrix_tools summary|sweep|plot|remesh|view|fields ..."""
 
 from __future__ import annotations
 
@@ -121,9 +121,9 @@ def build_parser() -> argparse.ArgumentParser:
     p.add_argument("-o", "--output", required=True, help="PNG file")
     p.set_defaults(func=cmd_view)
 
-    from .views import add_views_command
+    from .fields import add_fields_command
 
-    add_views_command(sub)
+    add_fields_command(sub)
     return ap
 
 

@@ -226,9 +226,9 @@ def draw_views(path, outdir=".", quantity=None, component=None):
                        gif=len(entries) > 1)
 
 
-def add_views_command(sub):
-    """The `views` command of python3 -m fendrix_tools."""
-    p = sub.add_parser("views", help="PNGs (and a GIF) of field views: a plane series or a map")
+def add_fields_command(sub):
+    """The `fields` command of python3 -m fendrix_tools."""
+    p = sub.add_parser("fields", help="PNGs (and a GIF) of field views: a plane series or a map")
     p.add_argument("files", nargs="+", metavar="FILE", help=".pvd collection or .vtr file")
     p.add_argument("-o", "--outdir", default=".", help="folder for the pictures (default: .)")
     p.add_argument("--quantity", choices=("E", "H", "J"),

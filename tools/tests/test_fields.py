@@ -12,7 +12,7 @@ import numpy as np
 import pytest
 
 from fendrix_tools import read_dataset
-from fendrix_tools.views import draw_views, read_pvd, read_vtr
+from fendrix_tools.fields import draw_views, read_pvd, read_vtr
 
 REPO = Path(__file__).resolve().parents[2]
 BINARY = Path(os.environ.get("FENDRIX_BINARY") or REPO / "build" / "fendrix")
