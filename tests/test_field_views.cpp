@@ -5,6 +5,7 @@
 
 #include "tests/TestSupport.hpp"
 
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -103,6 +104,28 @@ TEST(FieldViews, NodeValuesAreFieldsInPhysicalUnitsEverywhere) {
     const std::uint32_t offSheet[3] = {2, 1, sheet + 1};
     nodes.sheetCurrent(2, offSheet, j);
     EXPECT_NEAR(j[0], 0.0f, 1e-5);
+}
+
+// Snapshots cut chunks into parts: the parts step the same fields as the
+// whole chunk, bit for bit, with one or several steps per sweep and thread.
+TEST(FieldViews, AChunkCutInPartsStepsTheSameFields) {
+    const std::string text = testing_support::boxDescription(
+        13, 10, 12, "Dielectric 4.4 0.02\nCube 0,0,0.004 0.005,0.006,0.008\n/\n"
+                    "Electric 1 0 50 x 0.004,0.004,0.006 0.006,0.004,0.006\n");
+    for (std::uint32_t sweep : {1u, 3u})
+        for (int threads : {1, 2}) {
+            auto whole = testing_support::simulationOf(text, threads);
+            auto parts = testing_support::simulationOf(text, threads);
+            ASSERT_TRUE(whole && parts);
+            whole->engine->stepsPerSweep = parts->engine->stepsPerSweep = sweep;
+            whole->engine->runSteps(40);
+            parts->engine->runSteps(7, false);
+            parts->engine->runSteps(1, false);
+            parts->engine->runSteps(32);
+            const std::size_t floats = 24 * whole->engine->blockCount();
+            EXPECT_EQ(std::memcmp(whole->engine->eField, parts->engine->eField, 4 * floats), 0)
+                << sweep << " steps per sweep, " << threads << " threads";
+        }
 }
 
 // Views that do not fit the run stop it before it steps; views that cannot be
