@@ -202,6 +202,20 @@ void FieldViews::runChunk(std::uint32_t steps) {
     if (!maps.empty()) sampleMaps();
 }
 
+// E, H and (where `j` is given) the sheet current at every node of a plane,
+// three floats each, in the plane's storage order (x fastest).
+void FieldViews::nodeValues(const Plane& plane, float* e, float* h, float* j) const {
+    std::size_t i = 0;
+    for (std::uint32_t z = 0; z < plane.count[2]; ++z)
+        for (std::uint32_t y = 0; y < plane.count[1]; ++y)
+            for (std::uint32_t x = 0; x < plane.count[0]; ++x, ++i) {
+                const std::uint32_t node[3] = {plane.first[0] + x, plane.first[1] + y, plane.first[2] + z};
+                nodes->electric(node, e + 3 * i);
+                nodes->magnetic(node, h + 3 * i);
+                if (j) nodes->sheetCurrent(plane.axis, node, j + 3 * i);
+            }
+}
+
 void FieldViews::takeSnapshot() {
     const double start = threadSeconds();
     ++snapshotCount;
@@ -213,15 +227,7 @@ void FieldViews::takeSnapshot() {
         const std::size_t n = plane.nodes();
         float* e = values.get();
         float* h = e + 3 * n;
-        std::size_t i = 0;
-        for (std::uint32_t z = 0; z < plane.count[2]; ++z)
-            for (std::uint32_t y = 0; y < plane.count[1]; ++y)
-                for (std::uint32_t x = 0; x < plane.count[0]; ++x, ++i) {
-                    const std::uint32_t node[3] = {plane.first[0] + x, plane.first[1] + y,
-                                                   plane.first[2] + z};
-                    nodes->electric(node, e + 3 * i);
-                    nodes->magnetic(node, h + 3 * i);
-                }
+        nodeValues(plane, e, h, nullptr);
         std::vector<VtkArray> arrays = {{"E", 3, e}, {"H", 3, h}};
         if (!plane.metal.empty()) arrays.push_back({"metal", 1, plane.metal.data()});
         const std::string base = "snapshot_" + plane.name;
@@ -248,16 +254,7 @@ void FieldViews::sampleMaps() {
         float* e = values.get();
         float* h = e + 3 * n;
         float* j = h + 3 * n;
-        std::size_t i = 0;
-        for (std::uint32_t z = 0; z < plane.count[2]; ++z)
-            for (std::uint32_t y = 0; y < plane.count[1]; ++y)
-                for (std::uint32_t x = 0; x < plane.count[0]; ++x, ++i) {
-                    const std::uint32_t node[3] = {plane.first[0] + x, plane.first[1] + y,
-                                                   plane.first[2] + z};
-                    nodes->electric(node, e + 3 * i);
-                    nodes->magnetic(node, h + 3 * i);
-                    nodes->sheetCurrent(plane.axis, node, j + 3 * i);
-                }
+        nodeValues(plane, e, h, j);
         // One complex multiply-add per value and frequency: E with the phase
         // of its time, H and the current with theirs.
         for (std::size_t f = 0; f < angular.size(); ++f) {

@@ -66,6 +66,7 @@ private:
     Plane makePlane(int axis, std::uint32_t index) const;
     bool allocate();
     void writeCollections(Plane& plane, const std::string& base, bool always);
+    void nodeValues(const Plane& plane, float* e, float* h, float* j) const;
     void takeSnapshot();
     void sampleMaps();
     void writeMaps();
