@@ -9,6 +9,7 @@
 #include <system_error>
 
 #include "common/ErrorNumbers.hpp"
+#include "common/PhysicalConstants.hpp"
 #include "common/Verbosity.hpp"
 #include "grid/FdtdEngine.hpp"
 #include "probes/Probe.hpp"
@@ -26,7 +27,6 @@ double threadSeconds() {
     return static_cast<double>(t.tv_sec) + 1e-9 * static_cast<double>(t.tv_nsec);
 }
 
-constexpr double kTwoPi = 6.283185307179586;
 constexpr double kDegrees = 57.29577951308232;
 
 // Beside the results file, named after it: out/patch.dat -> out/patch_views.
