@@ -77,22 +77,18 @@ int Simulation::run() {
             if (energy > maxEnergy) maxEnergy = energy;
         }
 
-        // The decay test on every chunk depends on the step count alone, not on
-        // how fast this machine steps.
-        if (reproducibleEnd && s > excitationLength) {
+        const std::int64_t now = clockMilliseconds();
+        const bool report = now - lastReportTime >= 1000;
+        // The decay test runs with each report, or with -r after every chunk,
+        // so that the end depends on the step count alone and not on how fast
+        // this machine steps.
+        if (s > excitationLength && (report || reproducibleEnd)) {
             energy = grid.fieldEnergy();
             measured = true;
+            // A field that never rose above zero stays zero: nothing left to decay.
             energyRatio = maxEnergy > 0.0 ? energy / maxEnergy : 0.0;
         }
-
-        const std::int64_t now = clockMilliseconds();
-        if (now - lastReportTime >= 1000) {
-            if (s > excitationLength && !reproducibleEnd) {
-                energy = grid.fieldEnergy();
-                measured = true;
-                // A field that never rose above zero stays zero: nothing left to decay.
-                energyRatio = maxEnergy > 0.0 ? energy / maxEnergy : 0.0;
-            }
+        if (report) {
             if (verboseLevel >= 0) {
                 double rate = (s - lastReportedStep) * megaCells /
                               static_cast<double>(now - lastReportTime) * 1000.0;

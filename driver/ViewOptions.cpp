@@ -69,21 +69,15 @@ int readViewOptions(int argc, char** argv, ViewRequest& request) {
                             "the snapshot interval must be a whole number of time steps from 1 to "
                             "2147483647.");
             request.snapshotEvery = static_cast<std::uint32_t>(n);
-        } else if (const char* v = valueOf(arg, "--snapshot-plane=")) {
+        } else if (valueOf(arg, "--snapshot-plane=") || valueOf(arg, "--map-plane=")) {
+            const char* map = valueOf(arg, "--map-plane=");
             ViewPlane plane{};
-            if (!readPlane(v, plane))
+            if (!readPlane(map ? map : valueOf(arg, "--snapshot-plane="), plane))
                 return fail(run_error::kViewPlane, arg,
                             "a plane is an axis x, y or z, a colon and a coordinate in metres "
                             "(for example z:0.0015).");
-            request.snapshotPlanes.push_back(plane);
-        } else if (const char* v = valueOf(arg, "--map-plane=")) {
-            ViewPlane plane{};
-            if (!readPlane(v, plane))
-                return fail(run_error::kViewPlane, arg,
-                            "a plane is an axis x, y or z, a colon and a coordinate in metres "
-                            "(for example z:0.0015).");
-            request.mapPlanes.push_back(plane);
-            lastPlaneArg = arg;
+            (map ? request.mapPlanes : request.snapshotPlanes).push_back(plane);
+            if (map) lastPlaneArg = arg;
         } else if (const char* v = valueOf(arg, "--map-freq=")) {
             lastFrequencyArg = arg;
             for (const char* p = v;;) {

@@ -67,7 +67,7 @@ MUTANTS = [
     ("engine/ParallelStepping.cpp", "const std::size_t k = b + p - 2 * std::size_t(s);",
      "const std::size_t k = b + p - std::size_t(s);"),
     ("driver/SetupChecks.cpp", "if (element->port < 1 || d < 0", "if (element->port < 2 || d < 0"),
-    ("driver/RunLoop.cpp", "if (reproducibleEnd && s > excitationLength)", "if (!reproducibleEnd && s > excitationLength)"),
+    ("driver/RunLoop.cpp", "(report || reproducibleEnd)", "(report)"),
 ]
 
 
