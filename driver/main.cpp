@@ -3,12 +3,12 @@
 #include <cstring>
 #include <memory>
 
+#include "common/ErrorNumbers.hpp"
+#include "common/Limits.hpp"
+#include "common/Verbosity.hpp"
 #include "driver/CommandLine.hpp"
 #include "driver/InputFile.hpp"
 #include "driver/Simulation.hpp"
-#include "common/Verbosity.hpp"
-#include "common/ErrorNumbers.hpp"
-#include "common/Limits.hpp"
 #include "driver/ViewOptions.hpp"
 
 // fendrix DESCRIPTION [-vN] [-tN] [-r] [view options, driver/ViewOptions.cpp]
