@@ -8,10 +8,10 @@
 #include <cstring>
 #include <memory>
 
+#include "common/PhysicalConstants.hpp"
 #include "engine/MurBoundary.hpp"
 #include "grid/AlignedMemory.hpp"
 #include "grid/FdtdEngine.hpp"
-#include "common/PhysicalConstants.hpp"
 
 // Vacuum coefficients for a uniform cube mesh of spacing d, per block in the
 // uncompressed layout, so that the Mur faces can put their own values into

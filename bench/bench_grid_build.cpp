@@ -26,8 +26,8 @@
 #include <string>
 #include <vector>
 
-#include "driver/Simulation.hpp"
 #include "common/Verbosity.hpp"
+#include "driver/Simulation.hpp"
 
 namespace {
 

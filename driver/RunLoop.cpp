@@ -2,10 +2,10 @@
 #include <cmath>
 #include <cstdio>
 
+#include "common/ErrorNumbers.hpp"
+#include "common/Verbosity.hpp"
 #include "driver/Clock.hpp"
 #include "driver/Simulation.hpp"
-#include "common/Verbosity.hpp"
-#include "common/ErrorNumbers.hpp"
 
 namespace {
 

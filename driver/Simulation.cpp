@@ -2,9 +2,9 @@
 
 #include <cstdio>
 
-#include "driver/Clock.hpp"
 #include "common/ErrorNumbers.hpp"
 #include "common/Verbosity.hpp"
+#include "driver/Clock.hpp"
 #include "driver/SetupChecks.hpp"
 #include "engine/KernelWidth.hpp"
 #include "results/FieldProbe.hpp"

@@ -8,8 +8,8 @@
 #include <cstdint>
 #include <cstdio>
 
-#include "grid/FdtdEngine.hpp"
 #include "common/PhysicalConstants.hpp"
+#include "grid/FdtdEngine.hpp"
 
 namespace {
 

@@ -4,9 +4,9 @@
 
 #include <cstddef>
 
+#include "common/PhysicalConstants.hpp"
 #include "engine/Vec4.hpp"
 #include "grid/FdtdEngine.hpp"
-#include "common/PhysicalConstants.hpp"
 
 double FdtdEngine::fieldEnergy() const {
     const std::size_t nv = Nv, ny = Ny(), nz = Nz();

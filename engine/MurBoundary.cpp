@@ -4,11 +4,11 @@
 #include <cmath>
 #include <vector>
 
+#include "common/PhysicalConstants.hpp"
 #include "engine/Vec4.hpp"
 #include "geometry/MatMaterial.hpp"
 #include "grid/AlignedMemory.hpp"
 #include "grid/FdtdEngine.hpp"
-#include "common/PhysicalConstants.hpp"
 
 // Every engine has at least three mesh lines per axis (checked when the
 // coefficients are allocated), so both the boundary and the neighbour line exist.

@@ -1,9 +1,9 @@
 #include <cstdio>
 
+#include "common/ErrorNumbers.hpp"
 #include "common/Verbosity.hpp"
 #include "grid/AlignedMemory.hpp"
 #include "grid/FdtdEngine.hpp"
-#include "common/ErrorNumbers.hpp"
 
 int FdtdEngine::allocateCoefficients() {
     static const char kAxisName[3] = {'x', 'y', 'z'};

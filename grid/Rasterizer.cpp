@@ -3,10 +3,10 @@
 #include <cstdio>
 #include <utility>
 
+#include "common/ParallelRanges.hpp"
+#include "common/PhysicalConstants.hpp"
 #include "geometry/Geometry.hpp"
 #include "grid/FdtdEngine.hpp"
-#include "common/PhysicalConstants.hpp"
-#include "common/ParallelRanges.hpp"
 
 namespace {
 

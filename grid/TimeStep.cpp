@@ -4,8 +4,8 @@
 #include <cstring>
 #include <vector>
 
-#include "grid/FdtdEngine.hpp"
 #include "common/ParallelRanges.hpp"
+#include "grid/FdtdEngine.hpp"
 
 namespace {
 

@@ -5,8 +5,8 @@
 #include <memory>
 #include <vector>
 
-#include "geometry/Geometry.hpp"
 #include "common/ErrorNumbers.hpp"
+#include "geometry/Geometry.hpp"
 #include "input/ParseLocation.hpp"
 #include "probes/Probe.hpp"
 #include "results/Results.hpp"

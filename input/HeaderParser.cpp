@@ -3,10 +3,10 @@
 #include <cstring>
 #include <memory>
 
-#include "driver/Simulation.hpp"
-#include "input/MeshParser.hpp"
 #include "common/ErrorNumbers.hpp"
 #include "common/Limits.hpp"
+#include "driver/Simulation.hpp"
+#include "input/MeshParser.hpp"
 #include "input/ParseLocation.hpp"
 #include "input/TextReader.hpp"
 

@@ -5,9 +5,9 @@
 #include <cstdio>
 #include <cstring>
 
+#include "common/ErrorNumbers.hpp"
 #include "common/Verbosity.hpp"
 #include "grid/FdtdEngine.hpp"
-#include "common/ErrorNumbers.hpp"
 #include "input/ParseLocation.hpp"
 #include "input/TextReader.hpp"
 

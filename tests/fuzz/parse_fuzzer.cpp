@@ -4,8 +4,8 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "driver/Simulation.hpp"
 #include "common/Verbosity.hpp"
+#include "driver/Simulation.hpp"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     verboseLevel = -1;
