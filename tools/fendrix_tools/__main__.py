@@ -37,7 +37,7 @@ def cmd_sweep(args) -> int:
 
     sweep(args.description, args.binary or default_binary(), output=args.output,
           workdir=args.workdir, threads=args.threads, z0=args.z0, fmt=args.format,
-          verbose=None if args.host_codes else 0)
+          verbose=None if args.host_codes else 0, launcher=args.launcher, jobs=args.jobs)
     return 0
 
 
@@ -99,6 +99,10 @@ def build_parser() -> argparse.ArgumentParser:
                    help="real/imaginary or magnitude/angle (default RI)")
     p.add_argument("--host-codes", action="store_true",
                    help="show the simulator's short progress codes instead of its messages")
+    p.add_argument("--launcher", metavar="CMD",
+                   help='command before the simulator in every run, e.g. "mpirun -np 4"')
+    p.add_argument("--jobs", type=int, default=1, metavar="N",
+                   help="port runs side by side (default 1)")
     p.set_defaults(func=cmd_sweep)
 
     p = sub.add_parser("plot", help="PNG figures of datasets or Touchstone files")

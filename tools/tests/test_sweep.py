@@ -2,6 +2,7 @@
 known reciprocal matrix in the order of the new port numbers, as a real run
 would: a sweep that renumbers or reassembles wrongly cannot reproduce it."""
 
+import itertools
 import os
 import stat
 import sys
@@ -94,7 +95,35 @@ def test_one_port_and_failing_simulators(tmp_path, capsys):
     assert text.count("Port 1 of 1") == 1 and "Reciprocity" not in text and res.s.shape == (3, 1, 1)
     assert np.allclose(skrf.Network(str(tmp_path / "one.s1p")).s[:, 0, 0], res.s[:, 0, 0])
     desc.write_text(DESCRIPTION)
-    for body, words in [("echo 'ERROR: Input file corrupt (-20).' >&2\nexit 236", "status -20"),
-                        ("exit 0", "wrote no dataset")]:
-        with pytest.raises(SweepError, match=words):
-            sweep(desc, make_fake(tmp_path, "#!/bin/sh\n" + body + "\n"), output=tmp_path / "x.s3p")
+    for (body, words), jobs in itertools.product(
+            [("echo 'ERROR: Input file corrupt (-20).' >&2\nexit 236", "status -20"),
+             ("exit 0", "wrote no dataset")], (1, 2)):
+        with pytest.raises(SweepError, match="port 1: .*" + words):
+            sweep(desc, make_fake(tmp_path, "#!/bin/sh\n" + body + "\n"), output=tmp_path / "x.s3p",
+                  jobs=jobs)
+
+
+# Records its words in the run's folder, holds port 1 back so that it ends last, then runs the rest.
+LAUNCHER = ('#!/bin/sh\nprintf "%s\\n" "$*" > launched\n'
+            'case "$PWD" in */port1) sleep 0.5;; esac\nshift 2\nexec "$@"\n')
+
+
+def test_launcher_and_runs_side_by_side(tmp_path, capsys):
+    desc = tmp_path / "three.txt"
+    desc.write_text(DESCRIPTION)
+    launch = make_fake(tmp_path, LAUNCHER).rename(tmp_path / "launch")
+    fake = make_fake(tmp_path)
+    written = []
+    for jobs in (1, 2, 3):
+        work, out = tmp_path / f"runs{jobs}", tmp_path / f"j{jobs}.s3p"
+        res = sweep(desc, fake, output=out, workdir=work, launcher=f"{launch} -n 2", jobs=jobs)
+        assert np.allclose(res.s, expected_matrix(), atol=1e-15)
+        assert all((work / f"port{p}" / "launched").read_text() == f"-n 2 {fake} three.txt -v0\n"
+                   for p in (1, 2, 3))
+        written.append(out.read_bytes())
+        assert ("    [port 3] args -v0\n" in capsys.readouterr().out) == (jobs > 1)
+    assert written[0] == written[1] == written[2]
+    for args, words in [(["--jobs", "0"], "jobs must be"), (["--launcher", " "], "launcher is empty"),
+                        (["--launcher", "'a"], "No closing quotation"), (["--launcher", "nowhere-x"], "not found")]:
+        assert main(["sweep", str(desc), "--binary", str(fake), *args]) == 1
+        assert words in capsys.readouterr().err
