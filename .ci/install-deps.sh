@@ -2,6 +2,7 @@
 # Installs what a fresh machine lacks to build fendrix and run every test.
 set -euo pipefail
 packages=(cmake g++ ninja-build libgtest-dev clang
+          openmpi-bin libopenmpi-dev
           python3 python3-numpy python3-matplotlib python3-scikit-rf python3-pytest)
 missing=()
 for p in "${packages[@]}"; do

@@ -32,6 +32,7 @@ inline constexpr int kSamplesPerNyquistZero = -22;
 inline constexpr int kRadiationAngleCount = -23;  // azimuths or elevations outside 2..kMaxAngleCount
 inline constexpr int kRadiationFrequencyRange = -24;  // <= 0, above the last frequency, or no frequencies
 inline constexpr int kFreqTooManyPoints = -25;  // more than kMaxFrequencyPoints
+inline constexpr int kTooManyProcesses = -26;   // fewer than two z-planes for each process of the run
 
 // Element sections.
 inline constexpr int kNoKeywordBlank = -101;
@@ -52,6 +53,8 @@ inline constexpr int kUnstable = -32;           // the field energy became infin
 inline constexpr int kTimeStepBeyondNyquist = -33;  // cells far too large for the band (units?)
 inline constexpr int kPortWithoutLength = -34;  // a numbered port spans no cell along its axis
 inline constexpr int kResultsNotWritable = -35;  // the results file's folder is missing or closed
+inline constexpr int kProcessGroup = -36;       // started by an MPI launcher this build cannot join
+inline constexpr int kViewsOverProcesses = -37;  // field views asked of a run over several processes
 // Field views (command-line options; the grid checks run after the build, before stepping).
 inline constexpr int kViewInterval = -40;       // --snapshot-every not a whole number 1..2^31-1
 inline constexpr int kViewPlane = -41;          // a plane not AXIS:COORD

@@ -3,9 +3,11 @@
 #include <cstdio>
 
 #include "common/ErrorNumbers.hpp"
+#include "common/ProcessGroup.hpp"
 #include "common/Verbosity.hpp"
 #include "driver/Clock.hpp"
 #include "driver/Simulation.hpp"
+#include "engine/PlaneExchange.hpp"
 
 namespace {
 
@@ -77,8 +79,11 @@ int Simulation::run() {
             if (energy > maxEnergy) maxEnergy = energy;
         }
 
+        // Over several processes, process 0's clock decides for all, and it
+        // alone has the energy (fieldEnergy returns 0 elsewhere).
         const std::int64_t now = clockMilliseconds();
-        const bool report = now - lastReportTime >= 1000;
+        bool report = now - lastReportTime >= 1000;
+        processes::broadcast(&report, sizeof report);
         // The decay test runs with each report, or with -r after every chunk,
         // so that the end depends on the step count alone and not on how fast
         // this machine steps.
@@ -112,21 +117,27 @@ int Simulation::run() {
         // An unstable grid (a gain medium, a step beyond the stability limit)
         // grows without bound; stop instead of stepping on to the limit, and
         // write no results that could pass for sound ones.
+        enum Decision : int { kGoOn, kStop, kUnstableField };
+        int decision = kGoOn;
         if (measured && !std::isfinite(energy)) {
             std::fprintf(stderr,
                          "ERROR: Field energy is not finite at timestep %u: the simulation is "
                          "unstable. No results were written.\n",
                          grid.stepCount);
-            return run_error::kUnstable;
-        }
-
-        if (abortFileExists()) {
+            decision = kUnstableField;
+        } else if (abortFileExists()) {
             std::fprintf(stderr, "WARNING: User termination before energy decayed.\n");
             std::fflush(stderr);
-            break;
+            decision = kStop;
+        } else if (!(energyRatio > energyThreshold)) {
+            decision = kStop;
         }
-        if (!(energyRatio > energyThreshold)) break;
+        // Every process stops after the same step.
+        processes::broadcast(&decision, sizeof decision);
+        if (decision == kUnstableField) return run_error::kUnstable;
+        if (decision == kStop) break;
     }
+    if (grid.exchange) grid.exchange->finish();
 
     const std::int64_t loopEnd = clockMilliseconds();
     if (verboseLevel >= 0)
@@ -147,7 +158,7 @@ int Simulation::run() {
     }
 
     if (views.active()) views.finish();
-    if (!results.writeDataset(radiation.get()))
+    if (processes::rank() == 0 && !results.writeDataset(radiation.get()))
         std::fprintf(stderr, "ERROR: Can't save results into file.\n");
     std::fflush(stdout);
     return 0;

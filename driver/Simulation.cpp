@@ -3,16 +3,30 @@
 #include <cstdio>
 
 #include "common/ErrorNumbers.hpp"
+#include "common/ProcessGroup.hpp"
 #include "common/Verbosity.hpp"
 #include "driver/Clock.hpp"
 #include "driver/SetupChecks.hpp"
 #include "engine/KernelWidth.hpp"
+#include "engine/PlaneExchange.hpp"
 #include "results/FieldProbe.hpp"
 
 Simulation::Simulation(int threadCount)
     : engine(std::make_unique<FdtdEngine>(geometry, threadCount)), threadCount(threadCount) {}
 
 Simulation::~Simulation() = default;
+
+// A shape is used when it claims a grid point on any process.
+void Simulation::shareUsedShapes() {
+    if (!processes::many()) return;
+    std::vector<unsigned char> used;
+    for (const auto& material : geometry.materials)
+        for (const auto& shape : material->shapes) used.push_back(shape->used);
+    processes::combineFlags(used);
+    std::size_t i = 0;
+    for (const auto& material : geometry.materials)
+        for (const auto& shape : material->shapes) shape->used = used[i++];
+}
 
 int Simulation::setup() {
     const std::int64_t start = clockMilliseconds();
@@ -23,9 +37,20 @@ int Simulation::setup() {
     warnCoarseCells(*engine, geometry, topFrequency);
     warnOffGrid(*engine, geometry);
     if (int error = checkPortLengths(*engine, geometry)) return error;
-    if (int error = checkResultsPath(results.fileName)) return error;
+    // Process 0 alone writes the results.
+    if (int error = processes::worstStatus(processes::rank() == 0 ? checkResultsPath(results.fileName) : 0))
+        return error;
 
-    if (!engine->buildGrid(std::move(excitation))) return run_error::kOutOfMemory;
+    // Memory runs short on one process at a time; all end together.
+    const bool built = engine->buildGrid(std::move(excitation));
+    if (processes::worstStatus(built ? 0 : run_error::kOutOfMemory) != 0) {
+        if (built) std::fprintf(stderr, "ERROR: Not enough memory available on another process of the run.\n");
+        return run_error::kOutOfMemory;
+    }
+    if (processes::many()) {
+        exchange = std::make_unique<PlaneExchange>(*engine);
+        engine->exchange = exchange.get();
+    }
     if (int error = checkTimeStep(engine->timeStep, topFrequency)) return error;
 
     if (radiation && !FieldProbe::fitsGrid(*engine, *radiation)) {
@@ -51,6 +76,7 @@ int Simulation::setup() {
         std::printf("Field kernels: %s (widest here: %s); time steps per sweep: %u\n",
                     kernelWidthName(kernelWidth()), kernelWidthName(widestKernelWidth()),
                     engine->sweepSteps(engine->steppingThreads()));
+    shareUsedShapes();
     geometry.warnUnused();
     return 0;
 }

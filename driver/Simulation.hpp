@@ -4,6 +4,7 @@
 #include <memory>
 
 #include "engine/Excitation.hpp"
+#include "engine/PlaneExchange.hpp"
 #include "geometry/Geometry.hpp"
 #include "grid/FdtdEngine.hpp"
 #include "results/FieldViews.hpp"
@@ -42,4 +43,10 @@ public:
     // machine and thread count (command-line option -r).
     bool reproducibleEnd = false;
     FieldViews views;  // field snapshots and maps, only when asked for
+    // The border planes' trade with the neighbouring processes, in a run over
+    // several; released before the engine it works on.
+    std::unique_ptr<PlaneExchange> exchange;
+
+private:
+    void shareUsedShapes();
 };

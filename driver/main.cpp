@@ -5,14 +5,49 @@
 
 #include "common/ErrorNumbers.hpp"
 #include "common/Limits.hpp"
+#include "common/ProcessGroup.hpp"
 #include "common/Verbosity.hpp"
 #include "driver/CommandLine.hpp"
 #include "driver/InputFile.hpp"
 #include "driver/Simulation.hpp"
 #include "driver/ViewOptions.hpp"
 
+namespace {
+
+// The description's text, read by process 0 and handed to the others, so that
+// processes on other machines need no copy of the file. Null when it cannot
+// be read; free() it.
+char* loadDescription(const char* path) {
+    char* text = processes::rank() == 0 ? loadInputFile(path) : nullptr;
+    if (!processes::many()) return text;
+    long long size = text != nullptr ? static_cast<long long>(std::strlen(text)) : -1;
+    processes::broadcast(&size, sizeof size);
+    if (size < 0) return nullptr;
+    if (processes::rank() != 0) {
+        text = static_cast<char*>(std::calloc(static_cast<std::size_t>(size) + 1, 1));
+        if (text == nullptr) std::abort();  // a few bytes more than the file: nothing sensible left
+    }
+    processes::broadcast(text, static_cast<std::size_t>(size));
+    return text;
+}
+
+int runFendrix(int argc, char** argv);
+
+}  // namespace
+
 // fendrix DESCRIPTION [-vN] [-tN] [-r] [view options, driver/ViewOptions.cpp]
+// Under an MPI launcher every process runs this, each stepping its own share
+// of the grid; process 0 alone prints and writes the results.
 int main(int argc, char** argv) {
+    int status = processes::start(&argc, &argv);
+    if (status == 0) status = runFendrix(argc, argv);
+    processes::finish();
+    return status;
+}
+
+namespace {
+
+int runFendrix(int argc, char** argv) {
     if (printUsageIfAsked(argc, argv)) return 0;
     if (argc < 2) {
         std::printf("FDTD simulator for electro-magnetics\n Fendrix 5.9\n");
@@ -43,8 +78,13 @@ int main(int argc, char** argv) {
     }
     ViewRequest views;
     if (const int viewStatus = readViewOptions(argc, argv, views); viewStatus < 0) return viewStatus;
+    if (views.any() && processes::many()) {
+        std::fprintf(stderr,
+                     "ERROR: Field views need the whole grid in one process; run them without mpirun.\n");
+        return run_error::kViewsOverProcesses;
+    }
 
-    char* text = loadInputFile(argv[1]);
+    char* text = loadDescription(argv[1]);
     if (text == nullptr) {
         std::fprintf(stderr, "ERROR: Cannot load input file '%s'.\n", argv[1]);
         return -1;
@@ -64,3 +104,5 @@ int main(int argc, char** argv) {
     if (status == 0) status = simulation->run();
     return status;
 }
+
+}  // namespace

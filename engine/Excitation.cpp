@@ -83,9 +83,6 @@ void Excitation::prepare(double dt) {
 
     std::int64_t count = 1;
     for (int a = 0; a < 3; ++a) count *= std::max<std::int64_t>(0, hi[a] - lo[a] + 1);
-    edgeCount = static_cast<std::uint32_t>(count);
-    edgeOffsets.reserve(edgeCount);
-    edgeWeights.reserve(edgeCount);
     if (count > 0) {
         for (std::int64_t k = lo[2]; k <= hi[2]; ++k) {
             for (std::int64_t j = lo[1]; j <= hi[1]; ++j) {
@@ -93,6 +90,7 @@ void Excitation::prepare(double dt) {
                     const std::uint32_t p[3] = {static_cast<std::uint32_t>(i),
                                                 static_cast<std::uint32_t>(j),
                                                 static_cast<std::uint32_t>(k)};
+                    if (!engine->owns(p[2])) continue;  // another process drives it
                     // The array holds line integrals: field strength times edge length.
                     edgeWeights.push_back(static_cast<float>(engine->cellSize(axis, p[axis], false)));
                     edgeOffsets.push_back(engine->fieldIndex(p[0], p[1], p[2], axis));
@@ -100,6 +98,8 @@ void Excitation::prepare(double dt) {
             }
         }
     }
+
+    edgeCount = static_cast<std::uint32_t>(edgeOffsets.size());
 
     // Time steps per half period of the highest frequency of interest.
     nyquistSteps = toCount(0.5 / (maxFrequency * dt));
@@ -131,15 +131,17 @@ void Excitation::prepare(double dt) {
 void Excitation::indexByPlane(std::size_t planeFloats, std::size_t planes) {
     // Counting sort by plane: stable, so the edges of a plane keep their order.
     planeEdgeStart.assign(planes + 1, 0);
+    // Offsets count from the first plane this process stores.
+    const std::size_t first = engine->storedBegin;
     for (std::uint32_t i = 0; i < edgeCount; ++i) {
-        const std::size_t k = std::min<std::size_t>(edgeOffsets[i] / planeFloats, planes - 1);
+        const std::size_t k = std::min<std::size_t>(first + edgeOffsets[i] / planeFloats, planes - 1);
         ++planeEdgeStart[k + 1];
     }
     for (std::size_t k = 0; k < planes; ++k) planeEdgeStart[k + 1] += planeEdgeStart[k];
     std::vector<std::uint32_t> next(planeEdgeStart.begin(), planeEdgeStart.end() - 1);
     edgesByPlane.assign(edgeCount, 0);
     for (std::uint32_t i = 0; i < edgeCount; ++i) {
-        const std::size_t k = std::min<std::size_t>(edgeOffsets[i] / planeFloats, planes - 1);
+        const std::size_t k = std::min<std::size_t>(first + edgeOffsets[i] / planeFloats, planes - 1);
         edgesByPlane[next[k]++] = i;
     }
 }

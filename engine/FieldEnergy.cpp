@@ -5,8 +5,13 @@
 #include <cstddef>
 
 #include "common/PhysicalConstants.hpp"
+#include "common/ProcessGroup.hpp"
 #include "engine/Vec4.hpp"
 #include "grid/FdtdEngine.hpp"
+
+namespace {
+constexpr int kEnergyTag = 3;
+}  // namespace
 
 double FdtdEngine::fieldEnergy() const {
     const std::size_t nv = Nv, ny = Ny(), nz = Nz();
@@ -15,10 +20,19 @@ double FdtdEngine::fieldEnergy() const {
     // Four lanes of single-precision sums for each field. The range is the one
     // the H update covers: the last row of a plane and the last plane are left
     // out; spare x positions are included (they hold zeros).
-    Vec4 accE = Vec4::zero(), accH = Vec4::zero();
-    for (std::size_t k = 0; k + 1 < nz; ++k) {
+    //
+    // Over several processes the running sums go from process to process in
+    // plane order, so that every value is added in the order of one process
+    // and the total is the same to the bit; the last process hands the total
+    // to process 0, which alone gets it (the others return 0).
+    alignas(16) float lanes[8] = {};
+    const int process = processes::rank(), last = processes::count() - 1;
+    if (process > 0) processes::receiveFrom(process - 1, lanes, sizeof lanes, kEnergyTag);
+    Vec4 accE = Vec4::load(lanes), accH = Vec4::load(lanes + 4);
+    const PlaneRange planes = ownedPlanes();
+    for (std::size_t k = planes.begin; k < planes.end && k + 1 < nz; ++k) {
         for (std::size_t j = 0; j + 1 < ny; ++j) {
-            const std::size_t first = 12 * ((k * ny + j) * nv);
+            const std::size_t first = 12 * (planeBlock(k) + j * nv);
             const float* e = eField + first;
             const float* h = hField + first;
             for (std::size_t v = 0; v < nv; ++v, e += 12, h += 12) {
@@ -29,11 +43,24 @@ double FdtdEngine::fieldEnergy() const {
             }
         }
     }
+    if (process < last) {
+        accE.store(lanes);
+        accH.store(lanes + 4);
+        processes::sendTo(process + 1, lanes, sizeof lanes, kEnergyTag);
+        double total = 0.0;
+        if (process == 0) processes::receiveFrom(last, &total, sizeof total, kEnergyTag);
+        return total;
+    }
 
     // Lane totals in double, each in its fixed order.
     const double sumE = ((static_cast<double>(accE.lane(0)) + accE.lane(1)) + accE.lane(2)) +
                         accE.lane(3);
     const double sumH = ((static_cast<double>(accH.lane(1)) + accH.lane(0)) + accH.lane(2)) +
                         accH.lane(3);
-    return sumH * kMu0 + sumE * kEpsilon0;
+    const double total = sumH * kMu0 + sumE * kEpsilon0;
+    if (process > 0) {
+        processes::sendTo(0, &total, sizeof total, kEnergyTag);
+        return 0.0;
+    }
+    return total;
 }

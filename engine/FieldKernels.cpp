@@ -69,7 +69,7 @@ void FdtdEngine::updateEPlanes(std::size_t kBegin, std::size_t kEnd) {
 
     for (std::size_t k = kBegin; k < kEnd; ++k) {
         for (std::size_t j = 0; j < ny; ++j) {
-            const std::size_t block = (k * ny + j) * nv;
+            const std::size_t block = planeBlock(k) + j * nv;
             float* e = E + 12 * block;
             const float* h = H + 12 * block;
             // Low edges: the cell is its own backward neighbour (difference 0).
@@ -119,7 +119,7 @@ void FdtdEngine::updateHPlanes(std::size_t kBegin, std::size_t kEnd) {
     // are never updated, so every forward neighbour along y and z exists.
     for (std::size_t k = kBegin; k < kEnd && k + 1 < nz; ++k) {
         for (std::size_t j = 0; j + 1 < ny; ++j) {
-            const std::size_t block = (k * ny + j) * nv;
+            const std::size_t block = planeBlock(k) + j * nv;
             const float* e = E + 12 * block;
             float* h = H + 12 * block;
             const float* eFwdY = e + rowFloats;

@@ -263,7 +263,7 @@ FENDRIX_AVX2 void seamColumn(const Row& r, bool m) {
 // Row j of plane k of a half step.
 Row rowOf(FdtdEngine& engine, bool magnetic, std::size_t k, std::size_t j) {
     const std::size_t nv = engine.Nv, rowFloats = 12 * nv, planeFloats = rowFloats * engine.Ny();
-    const std::size_t block = (k * engine.Ny() + j) * nv;
+    const std::size_t block = engine.planeBlock(k) + j * nv;
     Row r;
     r.out = (magnetic ? engine.hField : engine.eField) + 12 * block;
     r.in = (magnetic ? engine.eField : engine.hField) + 12 * block;

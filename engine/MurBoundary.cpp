@@ -84,6 +84,7 @@ bool MurBoundary::initialise() {
             node[a] = boundaryIndex;
             node[o] = io;
             node[q] = iq;
+            if (!grid.stores(node[2])) continue;  // another process's plane
             for (int component : {o, q}) {
                 const std::uint32_t f = grid.fieldIndex(node[0], node[1], node[2], component);
                 grid.caTable[f] = -k;
@@ -138,12 +139,18 @@ MurBoundary::FaceRows faceRows(const MurBoundary& face, std::uint32_t line) {
     const int q = static_cast<int>(face.innerAxis);
     const std::size_t row = 12 * std::size_t(grid.Nv);
     const std::size_t plane = row * grid.Ny();
+    // x and y faces cross every plane: their stored rows start at the first
+    // stored plane. A z face lies in one plane, stored whole or not at all.
+    const std::uint32_t first = grid.storedBegin;
     if (face.normalAxis == 0)
-        return {1, row, grid.fieldIndex(line, 0, 0, o), grid.fieldIndex(line, 0, 0, q), 1, 1};
-    const std::uint32_t y = face.normalAxis == 1 ? line : 0;
-    const std::uint32_t z = face.normalAxis == 1 ? 0 : line;
-    return {4 * std::size_t(grid.Nv), face.normalAxis == 1 ? plane : row,
-            grid.fieldIndex(0, y, z, o), grid.fieldIndex(0, y, z, q), grid.Nv, 4};
+        return {1, row, grid.fieldIndex(line, 0, first, o), grid.fieldIndex(line, 0, first, q), 1, 1,
+                std::size_t(first) * grid.Ny()};
+    if (face.normalAxis == 1)
+        return {4 * std::size_t(grid.Nv), plane, grid.fieldIndex(0, line, first, o),
+                grid.fieldIndex(0, line, first, q), grid.Nv, 4, first};
+    if (!grid.stores(line)) return {4 * std::size_t(grid.Nv), row, 0, 0, grid.Nv, 4, 0};
+    return {4 * std::size_t(grid.Nv), row, grid.fieldIndex(0, 0, line, o), grid.fieldIndex(0, 0, line, q),
+            grid.Nv, 4, 0};
 }
 
 // The rows of the face that lie in z-planes kBegin .. kEnd - 1 when the face
@@ -207,7 +214,7 @@ void MurBoundary::updatePlane(std::size_t k) {
         while (yieldInner != yieldedInner.end() && *yieldInner < r) ++yieldInner;
         const bool leaveOuter = yieldOuter != yieldedOuter.end() && *yieldOuter == r;
         const bool leaveInner = yieldInner != yieldedInner.end() && *yieldInner == r;
-        const std::size_t e = r * n.fieldStride;
+        const std::size_t e = (r - n.firstStored) * n.fieldStride;
         const float outer = nOuter[e], inner = nInner[e];
         const float accOuter = savedOuter[r] + coefficients[r] * outer;
         const float accInner = savedInner[r] + coefficients[r] * inner;
@@ -225,7 +232,7 @@ void MurBoundary::saveRows(RowRange rows) {
     float* const savedOuter = this->savedOuter;  // locals: stores cannot change them
     float* const savedInner = this->savedInner;
     for (std::size_t r = rows.begin; r < rows.end; ++r) {
-        const std::size_t s = r * f.savedStride, e = r * f.fieldStride;
+        const std::size_t s = r * f.savedStride, e = (r - f.firstStored) * f.fieldStride;
         if (f.lanes == 1) {
             savedOuter[s] = eOuter[e];
             savedInner[s] = eInner[e];
@@ -248,7 +255,7 @@ void MurBoundary::accumulate(std::size_t kBegin, std::size_t kEnd) {
     float* const savedInner = this->savedInner;
     const float* const coefficients = this->coefficients;
     for (std::size_t r = rows.begin; r < rows.end; ++r) {
-        const std::size_t s = r * f.savedStride, e = r * f.fieldStride;
+        const std::size_t s = r * f.savedStride, e = (r - f.firstStored) * f.fieldStride;
         if (f.lanes == 1) {
             savedOuter[s] += coefficients[s] * eOuter[e];
             savedInner[s] += coefficients[s] * eInner[e];
@@ -281,7 +288,7 @@ void MurBoundary::apply(std::size_t kBegin, std::size_t kEnd) {
     const float* const savedOuter = this->savedOuter;
     const float* const savedInner = this->savedInner;
     for (std::size_t r = rows.begin; r < rows.end; ++r) {
-        const std::size_t s = r * f.savedStride, e = r * f.fieldStride;
+        const std::size_t s = r * f.savedStride, e = (r - f.firstStored) * f.fieldStride;
         if (f.lanes == 1) {
             eOuter[e] += savedOuter[s];
             eInner[e] += savedInner[s];

@@ -43,10 +43,13 @@ public:
     // The face points come in rows: on x faces a row is one point (one lane of
     // one grid row, rows ordered z outer, y inner); on y and z faces a whole
     // grid row of Nv vectors. Row r has its points at saved[r * savedStride ...]
-    // and its outer and inner E components at eField[outer + r * fieldStride ...].
+    // and its outer and inner E components at
+    // eField[outer + (r - firstStored) * fieldStride ...]: a process of a run
+    // over several stores only the rows of its own planes.
     struct FaceRows {
         std::size_t savedStride, fieldStride, outer, inner;
         std::uint32_t columns, lanes;
+        std::size_t firstStored;
     };
 
     FdtdEngine* engine;

@@ -25,6 +25,11 @@
 //
 // Each slab has at least two planes, so that a z face's boundary plane and
 // neighbour plane (0 and 1, or the last two) are always swept by one thread.
+//
+// In a run over several processes the threads share the planes this process
+// owns, and the lowest and highest thread trade the border planes with the
+// neighbouring processes at the same two points where threads wait for each
+// other (engine/PlaneExchange.hpp).
 
 #include <pthread.h>
 #include <sched.h>
@@ -37,6 +42,7 @@
 #include <cstdint>
 
 #include "common/Limits.hpp"
+#include "engine/PlaneExchange.hpp"
 #include "grid/FdtdEngine.hpp"
 
 namespace {
@@ -57,6 +63,10 @@ struct alignas(64) StepWorker {
     std::uint32_t window = 1;                  // steps per sweep of the slab
     StepWorker* below = nullptr;               // owner of the slab below, if any
     StepWorker* above = nullptr;               // owner of the slab above, if any
+    // Set on the lowest / highest thread where another process steps the
+    // planes below / above.
+    PlaneExchange* exchangeBelow = nullptr;
+    PlaneExchange* exchangeAbove = nullptr;
     // Steps of this chunk whose first E plane of the slab is final.
     alignas(64) std::atomic<std::uint32_t> firstPlaneSteps{0};
     // Steps of this chunk whose last H plane of the slab is done.
@@ -102,13 +112,17 @@ void stepSlab(StepWorker& self) {
                 if (k < e) {
                     // H of the plane below our first plane must be that of step n - 1.
                     if (k == b && self.below) waitFor(self.below->lastPlaneSteps, n);
+                    if (k == b && self.exchangeBelow) self.exchangeBelow->receiveBelow(self.firstStep + n);
                     engine.electricPlane(k, self.firstStep + n);
                     if (k == b) self.firstPlaneSteps.store(n + 1, std::memory_order_release);
+                    if (k == b && self.exchangeBelow) self.exchangeBelow->sendFirstPlane();
                 } else if (k == e) {
                     // The last H plane reads E of the first plane above, of this step.
                     if (self.above) waitFor(self.above->firstPlaneSteps, n + 1);
+                    if (self.exchangeAbove) self.exchangeAbove->receiveAbove();
                     engine.updateHPlanes(e - 1, e);
                     self.lastPlaneSteps.store(n + 1, std::memory_order_release);
+                    if (self.exchangeAbove) self.exchangeAbove->sendLastPlane();
                 }
                 if (k > b && k < e) engine.updateHPlanes(k - 1, k);
             }
@@ -192,20 +206,24 @@ double lastLevelCacheBytes() {
 }  // namespace
 
 std::size_t FdtdEngine::slabCount(int threads) const {
-    const std::size_t most = std::max<std::size_t>(1, Nz() / 2);
+    const PlaneRange owned = ownedPlanes();
+    const std::size_t most = std::max<std::size_t>(1, (owned.end - owned.begin) / 2);
     return std::min(static_cast<std::size_t>(std::max(threads, 1)), most);
 }
 
 FdtdEngine::PlaneRange FdtdEngine::slabPlanes(std::size_t slab, std::size_t slabs) const {
     if (slab >= slabs) return {0, 0};
-    const std::size_t nz = Nz(), base = nz / slabs, extra = nz % slabs;
-    const std::size_t begin = slab * base + std::min(slab, extra);
+    const PlaneRange owned = ownedPlanes();
+    const std::size_t nz = owned.end - owned.begin, base = nz / slabs, extra = nz % slabs;
+    const std::size_t begin = owned.begin + slab * base + std::min(slab, extra);
     return {begin, begin + base + (slab < extra ? 1 : 0)};
 }
 
 int FdtdEngine::steppingThreads() const {
     std::size_t limit = static_cast<std::size_t>(std::min(processorCount, kMaxThreads));
-    if (minCellsPerThread > 0) limit = std::min<std::size_t>(limit, cellCount() / minCellsPerThread);
+    const PlaneRange owned = ownedPlanes();
+    const std::size_t cells = std::size_t(Nx()) * Ny() * (owned.end - owned.begin);
+    if (minCellsPerThread > 0) limit = std::min<std::size_t>(limit, cells / minCellsPerThread);
     return static_cast<int>(std::min(slabCount(threadCount), std::max<std::size_t>(1, limit)));
 }
 
@@ -278,8 +296,9 @@ void FdtdEngine::runSteps(std::uint32_t steps, bool sample) {
     }
     if (running > 1) binding.bindCaller();
     if (excitation) excitation->indexByPlane(12 * std::size_t(Nv) * Ny(), Nz());
+    const PlaneRange owned = ownedPlanes();
     for (auto& face : boundaries)
-        if (face) face->saveNeighbour(0, Nz());
+        if (face) face->saveNeighbour(owned.begin, owned.end);
     const std::size_t slabs = slabCount(running);
     const std::uint32_t window = sweepSteps(running);
     for (int t = 0; t < running; ++t) {
@@ -293,6 +312,8 @@ void FdtdEngine::runSteps(std::uint32_t steps, bool sample) {
         worker.window = window;
         worker.below = t > 0 ? &table[t - 1] : nullptr;
         worker.above = t + 1 < running ? &table[t + 1] : nullptr;
+        worker.exchangeBelow = t == 0 && exchange && exchange->hasBelow() ? exchange : nullptr;
+        worker.exchangeAbove = t + 1 == static_cast<int>(slabs) && exchange && exchange->hasAbove() ? exchange : nullptr;
     }
     stepPhase.store(1, std::memory_order_release);
     stepSlab(table[0]);
@@ -304,6 +325,7 @@ void FdtdEngine::runSteps(std::uint32_t steps, bool sample) {
 }
 
 void FdtdEngine::sampleProbes() {
+    if (exchange) return sampleSharedProbes();
     for (auto& probe : probes) probe->sample();
 }
 
@@ -324,7 +346,8 @@ std::uint32_t FdtdEngine::sweepSteps(int threads) const {
     if (stepsPerSweep > 0) return stepsPerSweep;
     const double cache = lastLevelCacheBytes();
     const double planeBytes = 104.0 * Nv * Ny();
-    if (planeBytes * Nz() <= cache / 2) return 1;
+    const PlaneRange owned = ownedPlanes();
+    if (planeBytes * static_cast<double>(owned.end - owned.begin) <= cache / 2) return 1;
     const double planes = cache / 4 / std::max(threads, 1) / planeBytes;
     const double steps = std::floor((planes - 2) / 2);
     return static_cast<std::uint32_t>(std::clamp(steps, 1.0, 16.0));

@@ -2,7 +2,7 @@
 
 // Every face starts as a perfectly conducting wall: zero capacitance sums for
 // the tangential E on both end planes, and for the E that would point out of
-// the mesh on the last plane.
+// the mesh on the last plane. A process writes the planes it stores.
 void FdtdEngine::applyElectricWalls() {
     for (int d = 0; d < 3; ++d) {
         const int a = (d + 1) % 3;
@@ -13,9 +13,12 @@ void FdtdEngine::applyElectricWalls() {
                 node[a] = ia;
                 node[b] = ib;
                 node[d] = 0;
-                caTable[fieldIndex(node[0], node[1], node[2], a)] = 0;
-                caTable[fieldIndex(node[0], node[1], node[2], b)] = 0;
+                if (stores(node[2])) {
+                    caTable[fieldIndex(node[0], node[1], node[2], a)] = 0;
+                    caTable[fieldIndex(node[0], node[1], node[2], b)] = 0;
+                }
                 node[d] = lineCount[d] - 1;
+                if (!stores(node[2])) continue;  // another process's plane
                 caTable[fieldIndex(node[0], node[1], node[2], d)] = 0;
                 caTable[fieldIndex(node[0], node[1], node[2], a)] = 0;
                 caTable[fieldIndex(node[0], node[1], node[2], b)] = 0;
@@ -37,17 +40,17 @@ void FdtdEngine::applyMagneticWalls() {
             for (std::uint32_t ib = 0; ib < lineCount[b]; ++ib) {
                 node[a] = ia;
                 node[b] = ib;
-                if (lowWall) {
-                    node[d] = 0;
+                node[d] = 0;
+                if (lowWall && stores(node[2]))
                     for (int k : {d, a, b}) daTable[fieldIndex(node[0], node[1], node[2], k)] = 0;
-                }
-                if (highWall) {
-                    node[d] = lineCount[d] - 2;
+                node[d] = lineCount[d] - 2;
+                if (highWall && stores(node[2])) {
                     daTable[fieldIndex(node[0], node[1], node[2], a)] = 0;
                     daTable[fieldIndex(node[0], node[1], node[2], b)] = 0;
                 }
                 node[d] = lineCount[d] - 1;
-                for (int k : {d, a, b}) daTable[fieldIndex(node[0], node[1], node[2], k)] = 0;
+                if (stores(node[2]))
+                    for (int k : {d, a, b}) daTable[fieldIndex(node[0], node[1], node[2], k)] = 0;
             }
         }
     }
@@ -59,7 +62,8 @@ void FdtdEngine::applyMagneticWalls() {
 void FdtdEngine::computeCoefficients() {
     const float dt = static_cast<float>(timeStep);
     const float half = dt * 0.5f;
-    for (std::uint32_t z = 0; z < Nz(); ++z) {
+    const PlaneRange planes = storedPlanes();
+    for (std::uint32_t z = storedBegin; z < planes.end; ++z) {
         for (std::uint32_t y = 0; y < Ny(); ++y) {
             for (std::uint32_t x = 0; x < Nx(); ++x) {
                 for (int c = 0; c < 3; ++c) {

@@ -1,6 +1,8 @@
+#include <algorithm>
 #include <cstdio>
 
 #include "common/ErrorNumbers.hpp"
+#include "common/ProcessGroup.hpp"
 #include "common/Verbosity.hpp"
 #include "grid/AlignedMemory.hpp"
 #include "grid/FdtdEngine.hpp"
@@ -34,6 +36,9 @@ int FdtdEngine::allocateCoefficients() {
         return parse_error::kGridTooLarge;
     }
 
+    // Every process of the run stores and builds its own planes only.
+    if (!splitPlanes(processes::count(), processes::rank())) return parse_error::kTooManyProcesses;
+
     // A second call (a second mesh) replaces the earlier storage.
     alignedRelease(caTable);
     caTable = daTable = cbTable = dbTable = nullptr;
@@ -42,8 +47,10 @@ int FdtdEngine::allocateCoefficients() {
     const std::uint32_t B = blockCount();
     float* storage = static_cast<float*>(alignedAllocateZeroed(192u * B));
     if (verboseLevel >= 0) {
+        // The whole grid's figure, however many processes share it.
+        const std::uint32_t allBlocks = static_cast<std::uint32_t>(blocks);
         std::printf("Domain size: %d x %d x %d cells, %d MBytes\n", static_cast<int>(Nx()),
-                    static_cast<int>(Ny()), static_cast<int>(Nz()), static_cast<int>((18u * B) >> 16));
+                    static_cast<int>(Ny()), static_cast<int>(Nz()), static_cast<int>((18u * allBlocks) >> 16));
     }
     if (storage == nullptr) {
         std::fprintf(stderr, "ERROR: Not enough memory available.\n");
@@ -73,4 +80,26 @@ std::uint32_t FdtdEngine::lineIndex(int axis, double coordinate, bool cellMode) 
         if ((x[i] + x[i + 1]) * 0.5 >= coordinate) return i;
     }
     return count - 1;
+}
+
+// Equal shares of the z-planes in process order (every plane costs the same:
+// one row of Nx * Ny cells), the first `extra` processes one plane more. At
+// least two planes each, so that a z face's boundary and neighbour plane are
+// stepped by one process, as by one thread.
+bool FdtdEngine::splitPlanes(int processes, int process) {
+    const std::uint32_t nz = Nz(), count = static_cast<std::uint32_t>(processes);
+    if (count > nz / 2) {
+        std::fprintf(stderr,
+                     "ERROR: %u processes need at least %u z mesh lines (two planes each); the mesh "
+                     "has %u.\n",
+                     count, 2 * count, nz);
+        return false;
+    }
+    const std::uint32_t base = nz / count, extra = nz % count, p = static_cast<std::uint32_t>(process);
+    ownedBegin = p * base + std::min(p, extra);
+    ownedEnd = ownedBegin + base + (p < extra ? 1 : 0);
+    storedBegin = ownedBegin > 0 ? ownedBegin - 1 : 0;
+    storedEnd = std::min(ownedEnd + 1, nz);
+    if (count == 1) ownedEnd = storedEnd = 0xFFFFFFFFu;  // a whole second mesh too
+    return true;
 }

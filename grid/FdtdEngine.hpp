@@ -1,5 +1,6 @@
 #pragma once
 
+#include <algorithm>
 #include <array>
 #include <cstddef>
 #include <cstdint>
@@ -13,6 +14,7 @@
 class Geometry;
 class GeoObject;
 class MatMaterial;
+class PlaneExchange;
 
 // Everything the time stepping works on: the non-uniform mesh, the field
 // arrays, the update coefficients, probes, boundaries and the source.
@@ -22,6 +24,11 @@ class MatMaterial;
 // x % Nv). A block of 12 floats holds components x, y, z (4 floats each, one per
 // lane) of four cells Nv apart; block b = (z * Ny + y) * Nv + column. So one
 // aligned 4-float vector updates four cells of a row at once.
+//
+// A run over several processes splits the z-planes: each process steps the
+// planes `ownedPlanes()` and stores them plus one plane on each side, the
+// neighbour's plane that its border cells read (`storedPlanes()`). Every plane
+// and field index below is global; only the storage is the process's own.
 class FdtdEngine {
 public:
     FdtdEngine(Geometry& geometry, int threadCount);
@@ -49,9 +56,11 @@ public:
         return (static_cast<double>(stepCount) + (half ? 0.5 : 0.0)) * timeStep;
     }
     std::uint32_t fieldIndex(std::uint32_t x, std::uint32_t y, std::uint32_t z, int c) const {
-        return 4 * (3 * ((z * Ny() + y) * Nv + (x % Nv)) + c) + x / Nv;
+        return 4 * (3 * (((z - storedBegin) * Ny() + y) * Nv + (x % Nv)) + c) + x / Nv;
     }
-    std::uint32_t blockCount() const { return Nv * Ny() * Nz(); }
+    // First block of global plane k in this process's storage.
+    std::size_t planeBlock(std::size_t k) const { return (k - storedBegin) * Ny() * std::size_t(Nv); }
+    std::uint32_t blockCount() const { return Nv * Ny() * (storedPlanes().end - storedBegin); }
     std::uint32_t Nx() const { return lineCount[0]; }
     std::uint32_t Ny() const { return lineCount[1]; }
     std::uint32_t Nz() const { return lineCount[2]; }
@@ -86,6 +95,13 @@ public:
     struct PlaneRange {
         std::size_t begin, end;
     };
+    PlaneRange ownedPlanes() const { return {ownedBegin, std::min<std::size_t>(ownedEnd, Nz())}; }
+    PlaneRange storedPlanes() const { return {storedBegin, std::min<std::size_t>(storedEnd, Nz())}; }
+    bool stores(std::uint32_t z) const { return z >= storedBegin && z < storedPlanes().end; }
+    bool owns(std::uint32_t z) const { return z >= ownedBegin && z < ownedPlanes().end; }
+    // Splits the planes between the processes of the run; false (after its
+    // message) when there are fewer than two planes per process.
+    bool splitPlanes(int processes, int process);
     std::size_t slabCount(int threads) const;
     PlaneRange slabPlanes(std::size_t slab, std::size_t slabs) const;
     int steppingThreads() const;  // threads that runSteps uses: slabs, processors, cells
@@ -101,6 +117,10 @@ public:
     void runSteps(std::uint32_t steps, bool sample = true);
     double fieldEnergy() const;
     void sampleProbes();
+    // sampleProbes over several processes (probes/SharedSampling.cpp): port
+    // values are formed on process 0 from the field values every process
+    // holds, in the order of one process.
+    void sampleSharedProbes();
     void analyzeProbes();
 
     // --- node values for the far field (results/FieldProbe.cpp) ---
@@ -146,4 +166,11 @@ public:
     // Steps per sweep; 0 lets sweepSteps choose from the grid and cache sizes.
     // Every value gives the same fields.
     std::uint32_t stepsPerSweep = 0;
+    // The planes this process steps and those it stores (see the class comment);
+    // one process steps and stores them all.
+    std::uint32_t ownedBegin = 0, ownedEnd = 0xFFFFFFFFu;
+    std::uint32_t storedBegin = 0, storedEnd = 0xFFFFFFFFu;
+    // Trades the border planes with the neighbouring processes while stepping;
+    // null in a run of one process.
+    PlaneExchange* exchange = nullptr;
 };

@@ -126,8 +126,10 @@ FdtdEngine::MaterialSums FdtdEngine::averageDielectric(int c, const std::uint32_
 
 namespace {
 
+// Ranges count from the first plane this process stores.
 void fillDielectricSlab(void* engine, std::uint32_t kBegin, std::uint32_t kEnd) {
-    static_cast<FdtdEngine*>(engine)->fillDielectricPlanes(kBegin, kEnd);
+    FdtdEngine& grid = *static_cast<FdtdEngine*>(engine);
+    grid.fillDielectricPlanes(grid.storedBegin + kBegin, grid.storedBegin + kEnd);
 }
 
 }  // namespace
@@ -135,7 +137,9 @@ void fillDielectricSlab(void* engine, std::uint32_t kBegin, std::uint32_t kEnd) 
 // Every node's sums depend only on the shapes and the mesh, so the planes are
 // shared by the stepping threads.
 void FdtdEngine::fillDielectrics() {
-    runOnRanges(std::min(threadCount, processorCount), Nz(), fillDielectricSlab, this);
+    const PlaneRange planes = storedPlanes();
+    runOnRanges(std::min(threadCount, processorCount), static_cast<std::uint32_t>(planes.end - planes.begin),
+                fillDielectricSlab, this);
 }
 
 void FdtdEngine::fillDielectricPlanes(std::uint32_t kBegin, std::uint32_t kEnd) {
@@ -154,7 +158,7 @@ void FdtdEngine::fillDielectricPlanes(std::uint32_t kBegin, std::uint32_t kEnd) 
             collectShapes(row, -1, static_cast<int>(y), static_cast<int>(z), MatMaterial::kDielectric);
             // In storage order (vector position outer, lane inner), so that the
             // four tables are written straight through.
-            const std::uint32_t rowBlock = (z * Ny() + y) * Nv;
+            const std::uint32_t rowBlock = static_cast<std::uint32_t>(planeBlock(z)) + y * Nv;
             for (std::uint32_t v = 0; v < Nv; ++v) {
                 for (std::uint32_t lane = 0; lane < 4; ++lane) {
                     const std::uint32_t x = lane * Nv + v;
@@ -187,7 +191,8 @@ void FdtdEngine::fillDielectricPlanes(std::uint32_t kBegin, std::uint32_t kEnd) 
 
 void FdtdEngine::fillMetals() {
     std::vector<GeoObject*> row;
-    for (std::uint32_t z = 0; z < Nz(); ++z) {
+    const PlaneRange planes = storedPlanes();
+    for (std::uint32_t z = storedBegin; z < planes.end; ++z) {
         for (std::uint32_t y = 0; y < Ny(); ++y) {
             collectShapes(row, -1, static_cast<int>(y), static_cast<int>(z), MatMaterial::kMetal);
             if (row.empty()) continue;
@@ -291,6 +296,7 @@ void FdtdEngine::fillLumpedElements() {
                     node[d] = id;
                     node[a] = ia;
                     node[b] = ib;
+                    if (!stores(node[2])) continue;  // another process's plane
                     const double g = edgeFactor(id, ia, ib);
                     const std::uint32_t f = fieldIndex(node[0], node[1], node[2], d);
                     if (withCapacitor) caTable[f] = static_cast<float>(e * g);
@@ -309,6 +315,7 @@ void FdtdEngine::fillLumpedElements() {
                     node[d] = id;
                     node[a] = ia;
                     node[b] = ib;
+                    if (!stores(node[2])) continue;
                     if (ia < hi[a]) caTable[fieldIndex(node[0], node[1], node[2], a)] = 0;
                     if (ib < hi[b]) caTable[fieldIndex(node[0], node[1], node[2], b)] = 0;
                 }

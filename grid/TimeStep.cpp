@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "common/ParallelRanges.hpp"
+#include "common/ProcessGroup.hpp"
 #include "grid/FdtdEngine.hpp"
 
 namespace {
@@ -54,7 +55,7 @@ double largestBoundInPlane(const FdtdEngine& grid, const std::vector<std::ptrdif
         unitRow[1] = strideY;
         unitRow[2] = strideZ;
         for (std::uint32_t y = 1; y + 1 < grid.Ny(); ++y) {
-            const std::ptrdiff_t row = z * strideZ + y * strideY;
+            const std::ptrdiff_t row = (z - grid.storedBegin) * strideZ + y * strideY;
             for (std::uint32_t x = 1; x + 1 < grid.Nx(); ++x) {
                 // Float index of component k at p + (shift along c, a, b).
                 auto at = [&](int k, int sc, int sa, int sb) {
@@ -96,7 +97,7 @@ struct TimeStepWork {
 
 void timeStepSlab(void* context, std::uint32_t kBegin, std::uint32_t kEnd) {
     const TimeStepWork& work = *static_cast<TimeStepWork*>(context);
-    for (std::uint32_t z = kBegin; z < kEnd; ++z) {
+    for (std::uint32_t z = work.grid->ownedBegin + kBegin; z < work.grid->ownedBegin + kEnd; ++z) {
         if (z >= 1 && z + 1 < work.grid->Nz())
             (*work.planeMax)[z] = largestBoundInPlane(*work.grid, *work.xOffset, z);
     }
@@ -114,11 +115,15 @@ void FdtdEngine::computeTimeStep() {
     std::vector<std::ptrdiff_t> xOffset(Nx());
     for (std::uint32_t x = 0; x < Nx(); ++x) xOffset[x] = 12 * (x % Nv) + x / Nv;
 
+    // This process's planes (ranges count from its first), then the largest
+    // bound of all processes: a maximum, so the step is the one of one process.
     std::vector<double> planeMax(Nz(), -1.0);
     TimeStepWork work{this, &xOffset, &planeMax};
-    runOnRanges(std::min(threadCount, processorCount), Nz(), timeStepSlab, &work);
+    const PlaneRange planes = ownedPlanes();
+    runOnRanges(std::min(threadCount, processorCount), static_cast<std::uint32_t>(planes.end - planes.begin),
+                timeStepSlab, &work);
     double sMax = -1.0;
     for (double s : planeMax)
         if (s > sMax) sMax = s;
-    timeStep = 2.0 / std::sqrt(sMax);
+    timeStep = 2.0 / std::sqrt(processes::largest(sMax));
 }

@@ -90,6 +90,9 @@ const char* parseErrorMeaning(int error) {
                "at least 3 strictly ascending values per axis, and a grid that fits memory.";
     case kGridTooLarge:
         return "Mesh lines: expected a grid small enough for its storage to be addressed.";
+    case kTooManyProcesses:
+        return "Mesh lines: expected at least two z mesh lines per process of the run (fewer processes, or more "
+               "z lines).";
     case kSamplesPerNyquistZero:
         return "Sim line: expected at least 1 sample per Nyquist interval.";
     case kRadiationAngleCount:

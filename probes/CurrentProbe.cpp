@@ -1,4 +1,5 @@
 #include <cstdio>
+#include <vector>
 
 #include "common/Verbosity.hpp"
 #include "grid/FdtdEngine.hpp"
@@ -51,35 +52,36 @@ void CurrentProbe::place(const double p1[3], const double p2[3]) {
 
 // Ampere's law on per-edge H values: the sum of H along the four sides of the
 // rectangle across the current, counter-clockwise seen from the positive end of
-// the direction axis, is the current along +direction. Each term is a
-// single-precision difference of two opposite sides.
-double CurrentProbe::value() const {
-    const FdtdEngine& g = *engine;
-    const float* h = g.hField;
+// the direction axis, is the current along +direction. The terms come in pairs
+// of opposite sides; each pair's single-precision difference is summed.
+void CurrentProbe::listTerms(std::vector<FieldTerm>& out) const {
     const std::uint32_t x1 = lowIndex[0], y1 = lowIndex[1], z1 = lowIndex[2];
     const std::uint32_t x2 = highIndex[0], y2 = highIndex[1], z2 = highIndex[2];
-    double sum = 0.0;
+    out.clear();
+    auto pair = [&out](FieldTerm plus, FieldTerm minus) {
+        out.push_back(plus);
+        out.push_back(minus);
+    };
     switch (direction) {
     case 0:
-        for (std::uint32_t j = y1 + 1; j <= y2; ++j)
-            sum += h[g.fieldIndex(x2, j, z1, 1)] - h[g.fieldIndex(x1, j, z2, 1)];
-        for (std::uint32_t k = z1 + 1; k <= z2; ++k)
-            sum += h[g.fieldIndex(x2, y2, k, 2)] - h[g.fieldIndex(x1, y1, k, 2)];
+        for (std::uint32_t j = y1 + 1; j <= y2; ++j) pair({x2, j, z1, 1, true}, {x1, j, z2, 1, true});
+        for (std::uint32_t k = z1 + 1; k <= z2; ++k) pair({x2, y2, k, 2, true}, {x1, y1, k, 2, true});
         break;
     case 1:
-        for (std::uint32_t k = z1 + 1; k <= z2; ++k)
-            sum += h[g.fieldIndex(x1, y1, k, 2)] - h[g.fieldIndex(x2, y2, k, 2)];
-        for (std::uint32_t i = x1 + 1; i <= x2; ++i)
-            sum += h[g.fieldIndex(i, y2, z2, 0)] - h[g.fieldIndex(i, y1, z1, 0)];
+        for (std::uint32_t k = z1 + 1; k <= z2; ++k) pair({x1, y1, k, 2, true}, {x2, y2, k, 2, true});
+        for (std::uint32_t i = x1 + 1; i <= x2; ++i) pair({i, y2, z2, 0, true}, {i, y1, z1, 0, true});
         break;
     case 2:
-        for (std::uint32_t i = x1 + 1; i <= x2; ++i)
-            sum += h[g.fieldIndex(i, y1, z1, 0)] - h[g.fieldIndex(i, y2, z2, 0)];
-        for (std::uint32_t j = y1 + 1; j <= y2; ++j)
-            sum += h[g.fieldIndex(x2, j, z1, 1)] - h[g.fieldIndex(x1, j, z2, 1)];
+        for (std::uint32_t i = x1 + 1; i <= x2; ++i) pair({i, y1, z1, 0, true}, {i, y2, z2, 0, true});
+        for (std::uint32_t j = y1 + 1; j <= y2; ++j) pair({x2, j, z1, 1, true}, {x1, j, z2, 1, true});
         break;
     default:
         break;
     }
+}
+
+double CurrentProbe::combine(const std::vector<float>& values) const {
+    double sum = 0.0;
+    for (std::size_t i = 0; i + 1 < values.size(); i += 2) sum += values[i] - values[i + 1];
     return sum;
 }

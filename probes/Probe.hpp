@@ -26,13 +26,26 @@ public:
     std::uint32_t highIndex[3] = {0, 0, 0};
 };
 
+// One stored field value: component c of E or H at a grid node.
+struct FieldTerm {
+    std::uint32_t x, y, z;
+    int c;
+    bool magnetic;
+};
+
 // Port voltage: E summed along the port from its first corner.
 class VoltageProbe : public Probe {
 public:
     VoltageProbe(FdtdEngine* engine, const std::vector<double>* frequencies);
 
     void sample() override;
-    virtual double value() const;
+    // The port value from the stored fields: the field values of listTerms,
+    // combined in their order.
+    double value() const;
+    virtual void listTerms(std::vector<FieldTerm>& out) const;
+    virtual double combine(const std::vector<float>& values) const;
+    // Adds one sample of the port value to the running spectrum.
+    void accumulate(float v);
 
     double referenceImpedance = 0.0;  // signed: the sign encodes the port's orientation
     const std::vector<double>* frequencies;
@@ -46,5 +59,7 @@ public:
     CurrentProbe(FdtdEngine* engine, const std::vector<double>* frequencies);
 
     void place(const double p1[3], const double p2[3]) override;
-    double value() const override;
+    // Opposite sides of the loop in pairs; their differences are summed.
+    void listTerms(std::vector<FieldTerm>& out) const override;
+    double combine(const std::vector<float>& values) const override;
 };

@@ -5,8 +5,10 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <cstring>
 
 #include "common/PhysicalConstants.hpp"
+#include "common/ProcessGroup.hpp"
 #include "common/Verbosity.hpp"
 #include "grid/FdtdEngine.hpp"
 #include "results/RadiationSetup.hpp"
@@ -69,8 +71,10 @@ void FieldProbe::sample() {
     const float cH = static_cast<float>(std::cos(static_cast<double>(aH)));
     const float sH = static_cast<float>(std::sin(static_cast<double>(aH)));
 
-    std::size_t s = 0;
-    for (std::uint32_t k = 0; k < nodeCounts[2]; ++k)
+    // Over several processes each samples the nodes of the planes it owns.
+    for (std::uint32_t k = 0; k < nodeCounts[2]; ++k) {
+        if (!engine->owns(lowIndex[2] + k)) continue;
+        std::size_t s = std::size_t(k) * nodeCounts[1] * nodeCounts[0];
         for (std::uint32_t j = 0; j < nodeCounts[1]; ++j)
             for (std::uint32_t i = 0; i < nodeCounts[0]; ++i, ++s) {
                 const std::uint32_t x = lowIndex[0] + i, y = lowIndex[1] + j, z = lowIndex[2] + k;
@@ -86,10 +90,36 @@ void FieldProbe::sample() {
                     hs = {hs.real() + hc * cH, hs.imag() + hc * sH};
                 }
             }
+    }
+}
+
+// Over several processes: each holds the spectra of the nodes in its planes,
+// a run of whole node planes; in process order they follow each other as the
+// planes do. Process 0 gets them all.
+void FieldProbe::gatherSpectra() {
+    std::uint32_t first = nodeCounts[2], end = 0;
+    for (std::uint32_t k = 0; k < nodeCounts[2]; ++k) {
+        if (!engine->owns(lowIndex[2] + k)) continue;
+        first = std::min(first, k);
+        end = k + 1;
+    }
+    const std::size_t slotsPerPlane = 3 * std::size_t(nodeCounts[1]) * nodeCounts[0];
+    const std::size_t begin = first < end ? first * slotsPerPlane : 0;
+    const std::size_t count = first < end ? (end - first) * slotsPerPlane : 0;
+    std::vector<unsigned char> all;
+    std::vector<std::size_t> sizes;
+    for (auto* spectrum : {&eSpectrum, &hSpectrum}) {
+        processes::gatherBytes(spectrum->data() + begin, count * sizeof((*spectrum)[0]), all, sizes);
+        if (processes::rank() == 0) std::memcpy(spectrum->data(), all.data(), all.size());
+    }
 }
 
 void FieldProbe::analyze() {
     const int face = portNumber;
+    if (processes::many()) {
+        gatherSpectra();
+        if (processes::rank() != 0) return;
+    }
     if (verboseLevel >= 0)
         std::printf("Far-field analysis %d: %d/%d, %d/%d, %d/%d\n", face,
                     static_cast<int>(lowIndex[0]), static_cast<int>(highIndex[0]),

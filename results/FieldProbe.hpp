@@ -17,6 +17,7 @@ public:
 
     void sample() override;
     void analyze() override;
+    void gatherSpectra();
 
     // True when every face of the Huygens box for this margin is at least 3 nodes
     // wide in both tangential directions (each axis needs at least 2 * margin + 1 lines).

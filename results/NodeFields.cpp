@@ -97,7 +97,7 @@ void NodeFields::sheetCurrent(int axis, const std::uint32_t node[3], float out[3
 // A perfect conductor's edge has zero coefficients; a good resistive sheet's
 // loss outweighs its storage, which drives the self coefficient towards -1.
 bool NodeFields::conductorEdge(const std::uint32_t p[3], int c) const {
-    const std::uint32_t block = (p[2] * engine.Ny() + p[1]) * engine.Nv + p[0] % engine.Nv;
+    const std::size_t block = engine.planeBlock(p[2]) + p[1] * engine.Nv + p[0] % engine.Nv;
     const std::uint32_t lane = p[0] / engine.Nv;
     const float ca = engine.caTable[4 * engine.keepIndex[block] + 4 * c + lane];
     const float cb = engine.cbTable[4 * engine.curlIndex[block] + 4 * c + lane];

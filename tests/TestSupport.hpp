@@ -38,10 +38,12 @@ inline std::string readFile(const std::filesystem::path& path) {
 
 struct Output { int status = 0; std::string out, err; };  // status as the shell sees it (0..255)
 
-// Runs `fendrix ARGS` in `dir`; `limits` is shell text run first (a ulimit).
-inline Output runFendrix(const std::string& args, const std::filesystem::path& dir, const std::string& limits = "") {
+// Runs `fendrix ARGS` in `dir`; `limits` is shell text run first (a ulimit),
+// `launcher` a command that starts the binary (mpiexec).
+inline Output runFendrix(const std::string& args, const std::filesystem::path& dir, const std::string& limits = "",
+                         const std::string& launcher = "") {
     const std::string command = "cd '" + dir.string() + "' && " + limits + (limits.empty() ? "" : " && ") +
-                                FENDRIX_BINARY " " + args + " >stdout.txt 2>stderr.txt </dev/null";
+                                launcher + " " FENDRIX_BINARY " " + args + " >stdout.txt 2>stderr.txt </dev/null";
     const int raw = std::system(command.c_str());
     return {WIFEXITED(raw) ? WEXITSTATUS(raw) : 128 + WTERMSIG(raw), readFile(dir / "stdout.txt"),
             readFile(dir / "stderr.txt")};
