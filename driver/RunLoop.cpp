@@ -1,6 +1,8 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <cstring>
+#include <vector>
 
 #include "common/ErrorNumbers.hpp"
 #include "common/ProcessGroup.hpp"
@@ -25,6 +27,23 @@ int decayCode(double ratio, double threshold) {
     if (!(code < 99.0)) return 99;  // also +inf and NaN (ratio 0, threshold 1)
     if (code < -1.0e9) return -1000000000;
     return static_cast<int>(code);
+}
+
+// At high verbosity, each process's time spent trading its border planes,
+// against the stepping time of the whole run.
+void reportExchange(const PlaneExchange& exchange, double seconds) {
+    const double mine = exchange.seconds();
+    std::vector<unsigned char> all;
+    std::vector<std::size_t> sizes;
+    processes::gatherBytes(&mine, sizeof mine, all, sizes);
+    if (verboseLevel <= 0 || processes::rank() != 0) return;
+    std::printf("Border plane exchange of %1.2f sec stepping:", seconds);
+    for (std::size_t p = 0; p < sizes.size(); ++p) {
+        double each = 0.0;
+        std::memcpy(&each, all.data() + p * sizeof each, sizeof each);
+        std::printf(" %1.1f%%", seconds > 0 ? 100.0 * each / seconds : 0.0);
+    }
+    std::printf(" (processes 0 to %d)\n", static_cast<int>(sizes.size()) - 1);
 }
 
 }  // namespace
@@ -143,6 +162,7 @@ int Simulation::run() {
     if (verboseLevel >= 0)
         std::printf("Performed %d iterations in %1.1f sec\n", static_cast<int>(grid.stepCount),
                     (loopEnd - startTime) * 0.001);
+    if (grid.exchange) reportExchange(*grid.exchange, (loopEnd - startTime) * 0.001);
 
     if (radiation) {
         if (verboseLevel < 0) {

@@ -68,8 +68,9 @@ void FdtdEngine::updateEPlanes(std::size_t kBegin, std::size_t kEnd) {
     const float* const CB = cbTable;
 
     for (std::size_t k = kBegin; k < kEnd; ++k) {
+        const std::size_t plane = planeBlock(k);
         for (std::size_t j = 0; j < ny; ++j) {
-            const std::size_t block = planeBlock(k) + j * nv;
+            const std::size_t block = plane + j * nv;
             float* e = E + 12 * block;
             const float* h = H + 12 * block;
             // Low edges: the cell is its own backward neighbour (difference 0).
@@ -118,8 +119,9 @@ void FdtdEngine::updateHPlanes(std::size_t kBegin, std::size_t kEnd) {
     // The last plane and the last row of each plane lie outside the mesh and
     // are never updated, so every forward neighbour along y and z exists.
     for (std::size_t k = kBegin; k < kEnd && k + 1 < nz; ++k) {
+        const std::size_t plane = planeBlock(k);
         for (std::size_t j = 0; j + 1 < ny; ++j) {
-            const std::size_t block = planeBlock(k) + j * nv;
+            const std::size_t block = plane + j * nv;
             const float* e = E + 12 * block;
             float* h = H + 12 * block;
             const float* eFwdY = e + rowFloats;

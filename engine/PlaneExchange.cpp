@@ -1,5 +1,6 @@
 #include "engine/PlaneExchange.hpp"
 
+#include <chrono>
 #include <cstring>
 
 #include "common/ProcessGroup.hpp"
@@ -24,6 +25,13 @@ void packTangential(const float* plane, std::size_t blocks, float* out) {
 void unpackTangential(const float* in, std::size_t blocks, float* plane) {
     for (std::size_t b = 0; b < blocks; ++b) std::memcpy(plane + 12 * b, in + 8 * b, 8 * sizeof(float));
 }
+
+// Adds the lifetime of the object to a counter of seconds.
+struct Stopwatch {
+    double& total;
+    std::chrono::steady_clock::time_point start = std::chrono::steady_clock::now();
+    ~Stopwatch() { total += std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count(); }
+};
 
 }  // namespace
 
@@ -84,12 +92,14 @@ PlaneExchange::~PlaneExchange() { finish(); }
 
 void PlaneExchange::receiveBelow(std::uint32_t step) {
     if (step == 0) return;  // H before the first step is zero everywhere
+    Stopwatch watch{belowSeconds};
     receive(below, fromBelow.data(), fromBelow.size(), kTagHUp);
     unpackTangential(fromBelow.data(), planeBlocks,
                      engine.hField + 12 * engine.planeBlock(engine.ownedBegin - 1));
 }
 
 void PlaneExchange::sendFirstPlane() {
+    Stopwatch watch{belowSeconds};
     std::vector<float>& buffer = downBuffers[downNext];
     packTangential(engine.eField + 12 * engine.planeBlock(engine.ownedBegin), planeBlocks, buffer.data());
     sendFrom(buffer, sends->down[downNext], below, kTagEDown);
@@ -97,12 +107,14 @@ void PlaneExchange::sendFirstPlane() {
 }
 
 void PlaneExchange::receiveAbove() {
+    Stopwatch watch{aboveSeconds};
     receive(above, fromAbove.data(), fromAbove.size(), kTagEDown);
     unpackTangential(fromAbove.data(), planeBlocks,
                      engine.eField + 12 * engine.planeBlock(engine.ownedPlanes().end));
 }
 
 void PlaneExchange::sendLastPlane() {
+    Stopwatch watch{aboveSeconds};
     std::vector<float>& buffer = upBuffers[upNext];
     packTangential(engine.hField + 12 * engine.planeBlock(engine.ownedPlanes().end - 1), planeBlocks,
                    buffer.data());

@@ -43,6 +43,9 @@ public:
     // Takes the H plane the process below sent after the last step, which no
     // step reads, and completes every send: once, when the stepping has ended.
     void finish();
+    // Seconds the stepping spent trading border planes (packing, sending and
+    // waiting for a neighbour's plane), for the report at high verbosity.
+    double seconds() const { return belowSeconds + aboveSeconds; }
 
 private:
     struct Sends;  // the library's request handles
@@ -55,4 +58,5 @@ private:
     unsigned downNext = 0, upNext = 0;
     std::unique_ptr<Sends> sends;
     bool finished = false;
+    double belowSeconds = 0.0, aboveSeconds = 0.0;  // each written by one stepping thread
 };
