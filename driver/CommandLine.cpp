@@ -29,6 +29,8 @@ bool printUsageIfAsked(int argc, char** argv) {
         "  --map-plane=AXIS:COORD       frequency-domain maps of E, H and surface current on a\n"
         "  --map-freq=F[,F...]          plane (repeatable) at these frequencies in Hz.\n"
         "\n"
+        "Under mpirun -np P the run is shared by P processes, each stepping its own z-planes; the\n"
+        "results are the same as from one process.\n"
         "Warnings and errors go to standard error. The user guide lists every message and exit status.\n",
         kMaxThreads);
     return true;

@@ -25,19 +25,26 @@ int FdtdEngine::allocateCoefficients() {
         }
     }
 
+    // Every process of the run stores and builds its own planes only.
+    if (!splitPlanes(processes::count(), processes::rank())) return parse_error::kTooManyProcesses;
+
     const std::uint64_t columns = (static_cast<std::uint64_t>(lineCount[0]) + 3) / 4;
     const std::uint64_t rows = static_cast<std::uint64_t>(lineCount[1]) * lineCount[2];
     const std::uint64_t blocks = columns * rows;  // below 2^62: no 64-bit overflow
+    const std::uint64_t storedBlocks = columns * lineCount[1] * (storedPlanes().end - storedBegin);
     // Every later allocation (fields 96 * B, the compressed sets at most 192 * B)
-    // is no larger than the coefficients; only message figures may wrap.
-    if (blocks == 0 || blocks > 0xFFFFFFFFull || checkedStorageBytes(blocks, 192) == 0) {
-        std::fprintf(stderr, "ERROR: Grid of %u x %u x %u mesh lines is too large for this simulator.\n",
-                     lineCount[0], lineCount[1], lineCount[2]);
+    // is no larger than the coefficients; only message figures may wrap. The
+    // limit holds for each process's share.
+    if (storedBlocks == 0 || storedBlocks > 0xFFFFFFFFull || checkedStorageBytes(storedBlocks, 192) == 0) {
+        if (processes::many())
+            std::fprintf(stderr,
+                         "ERROR: Grid of %u x %u x %u mesh lines is too large for %d processes; run it on more.\n",
+                         lineCount[0], lineCount[1], lineCount[2], processes::count());
+        else
+            std::fprintf(stderr, "ERROR: Grid of %u x %u x %u mesh lines is too large for this simulator.\n",
+                         lineCount[0], lineCount[1], lineCount[2]);
         return parse_error::kGridTooLarge;
     }
-
-    // Every process of the run stores and builds its own planes only.
-    if (!splitPlanes(processes::count(), processes::rank())) return parse_error::kTooManyProcesses;
 
     // A second call (a second mesh) replaces the earlier storage.
     alignedRelease(caTable);

@@ -51,7 +51,7 @@ public:
         return x[index] - x[index - 1];
     }
     std::uint32_t lineIndex(int axis, double coordinate, bool cellMode) const;
-    std::uint32_t cellCount() const { return Nx() * Ny() * Nz(); }
+    std::uint64_t cellCount() const { return std::uint64_t{Nx()} * Ny() * Nz(); }
     double fieldTime(bool half) const {
         return (static_cast<double>(stepCount) + (half ? 0.5 : 0.0)) * timeStep;
     }

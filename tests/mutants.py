@@ -44,8 +44,8 @@ MUTANTS = [
     ("engine/FieldEnergy.cpp", "sumH * kMu0 + sumE * kEpsilon0", "sumH * kEpsilon0 + sumE * kMu0"),
     ("probes/VoltageProbe.cpp", "fieldTime(isCurrent != 0)", "fieldTime(false)"),
     ("probes/VoltageProbe.cpp", "j < highIndex[1]; ++j)", "j <= highIndex[1]; ++j)"),
-    ("probes/CurrentProbe.cpp", "h[g.fieldIndex(i, y2, z2, 0)] - h[g.fieldIndex(i, y1, z1, 0)]",
-     "h[g.fieldIndex(i, y1, z1, 0)] - h[g.fieldIndex(i, y2, z2, 0)]"),
+    ("probes/CurrentProbe.cpp", "pair({i, y2, z2, 0, true}, {i, y1, z1, 0, true});",
+     "pair({i, y1, z1, 0, true}, {i, y2, z2, 0, true});"),
     ("probes/CurrentProbe.cpp", "&& highIndex[a] < last) ++highIndex[a];\n        }\n        if",
      "&& highIndex[a] <= last) ++highIndex[a];\n        }\n        if"),
     ("results/FieldProbe.cpp", "low * d1 / (d0 + d1) + high * d0", "low * d0 / (d0 + d1) + high * d1"),
@@ -68,6 +68,17 @@ MUTANTS = [
      "const std::size_t k = b + p - std::size_t(s);"),
     ("driver/SetupChecks.cpp", "if (element->port < 1 || d < 0", "if (element->port < 2 || d < 0"),
     ("driver/RunLoop.cpp", "(report || reproducibleEnd)", "(report)"),
+    # Runs over several processes.
+    ("engine/PlaneExchange.cpp", "out + 8 * b, plane + 12 * b, 8 * sizeof(float)",
+     "out + 8 * b, plane + 12 * b, 4 * sizeof(float)"),
+    ("probes/SharedSampling.cpp", "    exchange->shareForSampling();", "    // exchange->shareForSampling();"),
+    ("engine/FieldEnergy.cpp", "Vec4 accE = Vec4::load(lanes),", "Vec4 accE = Vec4::zero(),"),
+    ("probes/SharedSampling.cpp", "return static_cast<int>(z / (base + 1));", "return static_cast<int>(z / base);"),
+    ("engine/Excitation.cpp", "(first + edgeOffsets[i] / planeFloats, planes - 1);\n        edgesByPlane",
+     "(edgeOffsets[i] / planeFloats, planes - 1);\n        edgesByPlane"),
+    ("engine/MurBoundary.cpp", "std::size_t(first) * grid.Ny()};", "0};"),
+    ("grid/TimeStep.cpp", "std::sqrt(processes::largest(sMax))", "std::sqrt(sMax)"),
+    ("driver/RunLoop.cpp", "processes::broadcast(&decision, sizeof decision);", ""),
 ]
 
 
