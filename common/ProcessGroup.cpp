@@ -3,6 +3,10 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#ifndef FENDRIX_MPI
+#include <chrono>
+#include <thread>
+#endif
 
 #include "common/ErrorNumbers.hpp"
 
@@ -133,6 +137,14 @@ void receiveFrom(int process, void* data, std::size_t bytes, int tag) {
 
 int start(int*, char***) {
     if (launchedProcesses() <= 1) return 0;
+    // Every process ends; the one the launcher numbers 0 says why.
+    const char* rank = std::getenv("OMPI_COMM_WORLD_RANK");
+    if (rank == nullptr) rank = std::getenv("PMI_RANK");
+    if (rank != nullptr && std::atoi(rank) != 0) {
+        // The launcher ends the job at the first failing exit: let process 0 speak first.
+        std::this_thread::sleep_for(std::chrono::milliseconds(500));
+        return run_error::kProcessGroup;
+    }
     std::fprintf(stderr,
                  "ERROR: This fendrix was built without MPI and cannot share a run between %d "
                  "processes; start it without mpirun, or rebuild it where MPI is installed.\n",

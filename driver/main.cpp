@@ -41,6 +41,9 @@ int runFendrix(int argc, char** argv);
 int main(int argc, char** argv) {
     int status = processes::start(&argc, &argv);
     if (status == 0) status = runFendrix(argc, argv);
+    // All output is out before the processes meet to finish: the launcher
+    // ends the others when the first one exits with a failure.
+    std::fflush(stdout);
     processes::finish();
     return status;
 }
