@@ -98,6 +98,12 @@ int runFendrix(int argc, char** argv) {
     simulation->views.request = std::move(views);
     int status = simulation->parse(text);
     std::free(text);
+    // Every process reads the same text, but each allocates its own share of
+    // the grid while it does: memory can run short on one alone.
+    if (const int anyStatus = processes::worstStatus(status); anyStatus < 0 && status == 0) {
+        std::fprintf(stderr, "ERROR: Not enough memory available on another process of the run.\n");
+        status = anyStatus;
+    }
     if (status < 0) {
         std::fprintf(stderr, "ERROR: Input file corrupt (%d).\n", status);
         if (verboseLevel >= 0) describeParseError(status);

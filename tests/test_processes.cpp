@@ -41,8 +41,10 @@ TEST(Processes, ResultsAreBitIdenticalToOneProcess) {
                   "Dielectric 4.4 0.02\nCube 0,0,0 0.013,0.011,0.002\n/\n"
                   "Metal 1.7e-8 35e-6 0\nPolygon 0.002 2 0.003,0.005 0.011,0.005 0.011,0.006 0.003,0.006\n/\n"
                   "Electric 1 2 50 x 0.006,0.006,0.002 0.006,0.006,0.005\n");
-    ASSERT_EQ(runFendrix("board.txt -v0", dir).status, 0);
+    const Output one = runFendrix("board.txt -v0", dir);
+    ASSERT_EQ(one.status, 0);
     const std::string reference = readFile(dir / "out.dat");
+    const std::string steps = one.out.substr(one.out.find("Performed "), 20);
     ASSERT_TRUE(parseDataset(reference).valid);
     for (int processes : {1, 2, 3}) {
         fs::remove(dir / "out.dat");
@@ -50,6 +52,8 @@ TEST(Processes, ResultsAreBitIdenticalToOneProcess) {
         ASSERT_EQ(r.status, 0) << processes << r.err;
         EXPECT_EQ(readFile(dir / "out.dat"), reference) << processes << " processes";
         EXPECT_EQ(count(r.out, "Running FDTD simulation"), 1) << r.out;  // process 0 alone speaks
+        EXPECT_EQ(count(r.out, steps), 1) << r.out;
+        EXPECT_EQ(r.err, one.err);  // the step-limit warning, once
     }
 }
 
