@@ -123,6 +123,12 @@ void MurBoundary::yieldEdgeTo(const MurBoundary& later) {
             const std::uint32_t point =
                 normalAxis == 0 ? io * innerCount + iq : io * 4 * Nv + (iq % Nv) * 4 + iq / Nv;
             (edgeAxis == outerAxis ? yieldedOuter : yieldedInner).push_back(point);
+            if (normalAxis == 0) {
+                leftToOthers.resize(std::size_t(outerCount) * innerCount, 0);
+                leftToOthers[point] |= edgeAxis == outerAxis ? 1 : 2;
+                mixedPlanes.resize(outerCount, 0);
+                if (iq != 0 && iq + 1 != innerCount) mixedPlanes[io] = 1;
+            }
         }
     }
     // Ascending, so that a pass over some planes finds its points by bisection.
@@ -195,34 +201,60 @@ void MurBoundary::saveNeighbour(std::size_t kBegin, std::size_t kEnd) {
 // faces' accumulate only, which runs first. Neighbour points that another
 // face writes afterwards belong to edges this face leaves to that face, so
 // their saved values are never used; only the source needs a new save.
+namespace {
+
+// Rows of an x face's pass over one plane (see updatePlane). The field
+// pointers are those of the plane's first row, `firstRow`.
+struct XFacePass {
+    const float* nOuter;
+    const float* nInner;
+    float* bOuter;
+    float* bInner;
+    float* savedOuter;
+    float* savedInner;
+    const float* coefficients;
+    std::size_t stride, firstRow;
+
+    // Rows first .. last - 1; `leave` null where none of their points is left
+    // to another face.
+    void rows(std::size_t first, std::size_t last, const std::uint8_t* leave) const {
+        for (std::size_t r = first, e = (first - firstRow) * stride; r < last; ++r, e += stride) {
+            const float outer = nOuter[e], inner = nInner[e];
+            const float accOuter = savedOuter[r] + coefficients[r] * outer;
+            const float accInner = savedInner[r] + coefficients[r] * inner;
+            if (leave == nullptr) {
+                bOuter[e] += accOuter;
+                bInner[e] += accInner;
+            } else {
+                bOuter[e] += (leave[r] & 1) != 0 ? 0.0f : accOuter;
+                bInner[e] += (leave[r] & 2) != 0 ? 0.0f : accInner;
+            }
+            savedOuter[r] = outer;
+            savedInner[r] = inner;
+        }
+    }
+};
+
+}  // namespace
+
 void MurBoundary::updatePlane(std::size_t k) {
     const FaceRows& n = neighbourRows;
     const FaceRows& b = boundaryRows;
     const RowRange rows = rowsInPlanes(*this, neighbourIndex, k, k + 1);
-    const float* nOuter = engine->eField + n.outer;
-    const float* nInner = engine->eField + n.inner;
-    float* bOuter = engine->eField + b.outer;
-    float* bInner = engine->eField + b.inner;
-    float* const savedOuter = this->savedOuter;
-    float* const savedInner = this->savedInner;
-    const float* const coefficients = this->coefficients;
-    // The points left to another face, in ascending order, met as the rows go.
-    auto yieldOuter = std::lower_bound(yieldedOuter.begin(), yieldedOuter.end(), rows.begin);
-    auto yieldInner = std::lower_bound(yieldedInner.begin(), yieldedInner.end(), rows.begin);
-    for (std::size_t r = rows.begin; r < rows.end; ++r) {
-        while (yieldOuter != yieldedOuter.end() && *yieldOuter < r) ++yieldOuter;
-        while (yieldInner != yieldedInner.end() && *yieldInner < r) ++yieldInner;
-        const bool leaveOuter = yieldOuter != yieldedOuter.end() && *yieldOuter == r;
-        const bool leaveInner = yieldInner != yieldedInner.end() && *yieldInner == r;
-        const std::size_t e = (r - n.firstStored) * n.fieldStride;
-        const float outer = nOuter[e], inner = nInner[e];
-        const float accOuter = savedOuter[r] + coefficients[r] * outer;
-        const float accInner = savedInner[r] + coefficients[r] * inner;
-        bOuter[e] += leaveOuter ? 0.0f : accOuter;
-        bInner[e] += leaveInner ? 0.0f : accInner;
-        savedOuter[r] = outer;
-        savedInner[r] = inner;
-    }
+    if (rows.begin >= rows.end) return;
+    XFacePass pass{engine->eField + n.outer + (rows.begin - n.firstStored) * n.fieldStride,
+                   engine->eField + n.inner + (rows.begin - n.firstStored) * n.fieldStride,
+                   engine->eField + b.outer + (rows.begin - b.firstStored) * b.fieldStride,
+                   engine->eField + b.inner + (rows.begin - b.firstStored) * b.fieldStride,
+                   savedOuter, savedInner, coefficients, n.fieldStride, rows.begin};
+    // Points left to a y face lie in the first and last row of a plane; a
+    // plane with others is a z face's, or one with an edge element between.
+    if (leftToOthers.empty()) return pass.rows(rows.begin, rows.end, nullptr);
+    const std::uint8_t* leave = leftToOthers.data();
+    if (rows.end - rows.begin < 3 || mixedPlanes[k]) return pass.rows(rows.begin, rows.end, leave);
+    pass.rows(rows.begin, rows.begin + 1, leave);
+    pass.rows(rows.begin + 1, rows.end - 1, nullptr);
+    pass.rows(rows.end - 1, rows.end, leave);
 }
 
 void MurBoundary::saveRows(RowRange rows) {

@@ -66,6 +66,11 @@ public:
     float* savedInner = nullptr;
     std::vector<std::uint32_t> yieldedOuter;  // points of savedOuter another face handles
     std::vector<std::uint32_t> yieldedInner;
+    // x faces: per point, bit 0 set where the outer component is left to
+    // another face, bit 1 for the inner one (empty while no edge is yielded).
+    std::vector<std::uint8_t> leftToOthers;
+    // x faces: 1 for a z-plane with such points besides its first and last row.
+    std::vector<std::uint8_t> mixedPlanes;
 
     FaceRows neighbourRows{};  // rows at the neighbour line
     FaceRows boundaryRows{};   // rows at the boundary line

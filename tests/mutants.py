@@ -79,6 +79,10 @@ MUTANTS = [
     ("engine/MurBoundary.cpp", "std::size_t(first) * grid.Ny()};", "0};"),
     ("grid/TimeStep.cpp", "std::sqrt(processes::largest(sMax))", "std::sqrt(sMax)"),
     ("driver/RunLoop.cpp", "processes::broadcast(&decision, sizeof decision);", ""),
+    # x faces: rows with edges left to other faces.
+    ("engine/MurBoundary.cpp", "pass.rows(rows.begin, rows.begin + 1, leave);",
+     "pass.rows(rows.begin, rows.begin + 1, nullptr);"),
+    ("engine/MurBoundary.cpp", "if (iq != 0 && iq + 1 != innerCount) mixedPlanes[io] = 1;", ""),
 ]
 
 
