@@ -13,11 +13,11 @@ namespace {
 
 // `processes` processes of one thread each, oversubscribing the test machine;
 // the root allowance is for containers. A hang fails through the timeout.
-Output runShared(int processes, const std::string& args, const fs::path& dir) {
+Output runShared(int processes, const std::string& args, const fs::path& dir, const std::string& options = "") {
     return runFendrix(args, dir,
                       "export OMPI_ALLOW_RUN_AS_ROOT=1 OMPI_ALLOW_RUN_AS_ROOT_CONFIRM=1 "
                       "OMPI_MCA_rmaps_base_oversubscribe=1 OMPI_MCA_mpi_yield_when_idle=1",
-                      "timeout 120 " FENDRIX_MPIEXEC " -np " + std::to_string(processes));
+                      "timeout 120 " FENDRIX_MPIEXEC " " + options + " -np " + std::to_string(processes));
 }
 
 int count(const std::string& text, const std::string& what) {
@@ -80,6 +80,23 @@ TEST(Processes, EveryProcessStopsAfterTheSameStep) {
         EXPECT_NE(r.out.find(steps), std::string::npos) << steps << "\n" << r.out;
         EXPECT_EQ(readFile(dir / "out.dat"), reference) << (abort ? "ABORT" : "decay");
     }
+}
+
+// Two stepping threads in each process: the lowest and the highest thread
+// trade their border planes with the neighbouring processes at the same time.
+// Unbound, so that each process may start both threads; ABORT ends the run
+// after its first chunk, as the threads spin on an oversubscribed machine.
+TEST(Processes, ThreadsOfEachProcessShareItsPlanes) {
+    const fs::path dir = scratchDir("processes_threads");
+    writeFile(dir / "box.txt", "Sim 1 0 4 out.dat\nFreq 2 1e9 5e9 5\nRadiation 3e9 12 7 3\nBoundary 2 2 2 2 2 2\n" +
+                                   meshLine('x', 30, 1e-3) + meshLine('y', 30, 1e-3) + meshLine('z', 30, 1e-3) +
+                                   "Electric 1 2 50 x 0.015,0.015,0.013 0.015,0.015,0.017\n");
+    writeFile(dir / "ABORT", "");
+    ASSERT_EQ(runFendrix("box.txt -v0", dir).status, 0);
+    const std::string reference = readFile(dir / "out.dat");
+    const Output r = runShared(2, "box.txt -v0 -t2", dir, "--bind-to none");
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(readFile(dir / "out.dat"), reference);
 }
 
 // A description error, and more processes than pairs of z-planes, end every
