@@ -4,6 +4,7 @@
 #include <sys/wait.h>
 
 #include <complex>
+#include <cstdio>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
@@ -79,6 +80,18 @@ inline std::string boxDescription(int nx, int ny, int nz, const std::string& ele
                                   const std::string& boundary = "2 2 2 2 2 2") {
     return sim + "\nFreq 2 1e9 5e9 5\nBoundary " + boundary + "\n" + meshLine('x', nx, 1e-3) +
            meshLine('y', ny, 1e-3) + meshLine('z', nz, 1e-3) + elements;
+}
+
+// A board in a box of absorbing faces with a far-field request: a 2 mm
+// substrate (4.4, tan d 0.02) over the whole floor of an nx x ny x nz-line
+// 1 mm mesh, a copper `strip` polygon on it, and the Electric line `port`.
+// The step limit (two pulse lengths) ends its runs.
+inline std::string boardDescription(int nx, int ny, int nz, const std::string& strip, const std::string& port) {
+    char cube[64];
+    std::snprintf(cube, sizeof cube, "Cube 0,0,0 %g,%g,0.002\n", (nx - 1) * 1e-3, (ny - 1) * 1e-3);
+    return "Sim 2 0 4 out.dat\nFreq 2 1e9 5e9 5\nRadiation 3e9 12 7 2\nBoundary 2 2 2 2 2 2\n" +
+           meshLine('x', nx, 1e-3) + meshLine('y', ny, 1e-3) + meshLine('z', nz, 1e-3) + "Dielectric 4.4 0.02\n" +
+           cube + "/\nMetal 1.7e-8 35e-6 0\nPolygon 0.002 2 " + strip + "\n/\n" + port;
 }
 
 // Parses (and with `build` sets up) a description quietly; null on failure.

@@ -35,12 +35,8 @@ int count(const std::string& text, const std::string& what) {
 // and neighbour plane. Only the step limit ends the runs.
 TEST(Processes, ResultsAreBitIdenticalToOneProcess) {
     const fs::path dir = scratchDir("processes");
-    writeFile(dir / "board.txt",
-              "Sim 2 0 4 out.dat\nFreq 2 1e9 5e9 5\nRadiation 3e9 12 7 2\nBoundary 2 2 2 2 2 2\n" +
-                  meshLine('x', 14, 1e-3) + meshLine('y', 12, 1e-3) + meshLine('z', 8, 1e-3) +
-                  "Dielectric 4.4 0.02\nCube 0,0,0 0.013,0.011,0.002\n/\n"
-                  "Metal 1.7e-8 35e-6 0\nPolygon 0.002 2 0.003,0.005 0.011,0.005 0.011,0.006 0.003,0.006\n/\n"
-                  "Electric 1 2 50 x 0.006,0.006,0.002 0.006,0.006,0.005\n");
+    writeFile(dir / "board.txt", boardDescription(14, 12, 8, "0.003,0.005 0.011,0.005 0.011,0.006 0.003,0.006",
+                                                  "Electric 1 2 50 x 0.006,0.006,0.002 0.006,0.006,0.005\n"));
     const Output one = runFendrix("board.txt -v0", dir);
     ASSERT_EQ(one.status, 0);
     const std::string reference = readFile(dir / "out.dat");

@@ -130,12 +130,8 @@ TEST(Program, EveryWayARunEnds) {
 // included (its transform runs on the same threads).
 TEST(Program, ResultsAreBitIdenticalForAnyThreadCount) {
     const fs::path dir = scratchDir("threads");
-    writeFile(dir / "box.txt",
-              "Sim 2 0 4 out.dat\nFreq 2 1e9 5e9 5\nRadiation 3e9 12 7 2\nBoundary 2 2 2 2 2 2\n" +
-                  meshLine('x', 30, 1e-3) + meshLine('y', 24, 1e-3) + meshLine('z', 20, 1e-3) +
-                  "Dielectric 4.4 0.02\nCube 0,0,0 0.029,0.023,0.002\n/\n"
-                  "Metal 1.7e-8 35e-6 0\nPolygon 0.002 2 0.005,0.011 0.025,0.011 0.025,0.013 0.005,0.013\n/\n"
-                  "Electric 1 2 50 x 0.005,0.012,0 0.005,0.012,0.002\n");
+    writeFile(dir / "box.txt", boardDescription(30, 24, 20, "0.005,0.011 0.025,0.011 0.025,0.013 0.005,0.013",
+                                                "Electric 1 2 50 x 0.005,0.012,0 0.005,0.012,0.002\n"));
     std::string reference;
     for (int threads : {1, 2, 3}) {
         ASSERT_TRUE(runAndRead(dir, "box.txt -t" + std::to_string(threads), "out.dat").valid);
