@@ -94,6 +94,14 @@ inline std::string boardDescription(int nx, int ny, int nz, const std::string& s
            cube + "/\nMetal 1.7e-8 35e-6 0\nPolygon 0.002 2 " + strip + "\n/\n" + port;
 }
 
+// A closed 20 x 10 x 15 mm cavity filled with a lossy medium (tan d 0.02),
+// probed by a short port along y; `points` frequencies from 10 to 15 GHz.
+inline std::string cavityDescription(int points) {
+    return "Sim 0 1e-3 4 out.dat\nFreq 2 10e9 15e9 " + std::to_string(points) + "\nBoundary 0 0 0 0 0 0\n" +
+           meshLine('x', 21, 1e-3) + meshLine('y', 11, 1e-3) + meshLine('z', 16, 1e-3) +
+           "Dielectric 1 0.02\nCube 0,0,0 0.02,0.01,0.015\n/\nElectric 1 1 50 x 0.005,0.004,0.005 0.005,0.006,0.005\n";
+}
+
 // Parses (and with `build` sets up) a description quietly; null on failure.
 // Every thread may work, even on few cells and processors.
 inline std::unique_ptr<Simulation> simulationOf(std::string text, int threads = 1, bool build = true) {

@@ -60,10 +60,7 @@ TEST(Processes, ResultsAreBitIdenticalToOneProcess) {
 // ends it after the first chunk.
 TEST(Processes, EveryProcessStopsAfterTheSameStep) {
     const fs::path dir = scratchDir("processes_stop");
-    writeFile(dir / "box.txt", "Sim 0 1e-3 4 out.dat\nFreq 2 10e9 15e9 21\nBoundary 0 0 0 0 0 0\n" +
-                                   meshLine('x', 21, 1e-3) + meshLine('y', 11, 1e-3) + meshLine('z', 16, 1e-3) +
-                                   "Dielectric 1 0.02\nCube 0,0,0 0.02,0.01,0.015\n/\n"
-                                   "Electric 1 1 50 x 0.005,0.004,0.005 0.005,0.006,0.005\n");
+    writeFile(dir / "box.txt", cavityDescription(21));
     for (const bool abort : {false, true}) {
         if (abort) writeFile(dir / "ABORT", "");
         const Output one = runFendrix("box.txt -v0 -r", dir);

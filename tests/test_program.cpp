@@ -146,10 +146,7 @@ TEST(Program, ResultsAreBitIdenticalForAnyThreadCount) {
 // probe, and the cavity is passive.
 TEST(Program, CavityResonanceAppearsAtTheTextbookFrequency) {
     const fs::path dir = scratchDir("cavity");
-    writeFile(dir / "cavity.txt", "Sim 0 1e-3 4 out.dat\nFreq 2 10e9 15e9 101\nBoundary 0 0 0 0 0 0\n" +
-                                      meshLine('x', 21, 1e-3) + meshLine('y', 11, 1e-3) + meshLine('z', 16, 1e-3) +
-                                      "Dielectric 1 0.02\nCube 0,0,0 0.02,0.01,0.015\n/\n"
-                                      "Electric 1 1 50 x 0.005,0.004,0.005 0.005,0.006,0.005\n");
+    writeFile(dir / "cavity.txt", cavityDescription(101));
     Dataset data = runAndRead(dir, "cavity.txt -v0 -t2", "out.dat");
     ASSERT_TRUE(data.valid);
     const auto& s11 = data.complexes["S11"];
