@@ -312,8 +312,9 @@ void FdtdEngine::runSteps(std::uint32_t steps, bool sample) {
         worker.window = window;
         worker.below = t > 0 ? &table[t - 1] : nullptr;
         worker.above = t + 1 < running ? &table[t + 1] : nullptr;
-        worker.exchangeBelow = t == 0 && exchange && exchange->hasBelow() ? exchange : nullptr;
-        worker.exchangeAbove = t + 1 == static_cast<int>(slabs) && exchange && exchange->hasAbove() ? exchange : nullptr;
+        const bool lowest = t == 0, highest = t + 1 == static_cast<int>(slabs);
+        worker.exchangeBelow = lowest && exchange && exchange->hasBelow() ? exchange : nullptr;
+        worker.exchangeAbove = highest && exchange && exchange->hasAbove() ? exchange : nullptr;
     }
     stepPhase.store(1, std::memory_order_release);
     stepSlab(table[0]);
