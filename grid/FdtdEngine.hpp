@@ -107,7 +107,7 @@ public:
     int steppingThreads() const;  // threads that runSteps uses: slabs, processors, cells
     // Time steps that each thread advances its slab by in one sweep (see
     // engine/ParallelStepping.cpp): stepsPerSweep when set, else more than 1
-    // only when the slabs do not fit in the processor's caches.
+    // only for a single slab that does not fit in the processor's caches.
     std::uint32_t sweepSteps(int threads) const;
     // E of plane k for time step `step`, with the plane's absorbing-face work
     // and source, so that the plane is final afterwards (plane 0: after plane 1).
