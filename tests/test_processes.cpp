@@ -20,6 +20,16 @@ Output runShared(int processes, const std::string& args, const fs::path& dir, co
                       "timeout 120 " FENDRIX_MPIEXEC " " + options + " -np " + std::to_string(processes));
 }
 
+// Fendrix's own warnings and errors, without what the launcher or the MPI
+// library may add on some machines.
+std::string messages(const std::string& err) {
+    std::istringstream lines(err);
+    std::string line, kept;
+    while (std::getline(lines, line))
+        if (line.rfind("WARNING: ", 0) == 0 || line.rfind("ERROR: ", 0) == 0) kept += line + "\n";
+    return kept;
+}
+
 int count(const std::string& text, const std::string& what) {
     int n = 0;
     for (std::size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1)) ++n;
@@ -49,7 +59,7 @@ TEST(Processes, ResultsAreBitIdenticalToOneProcess) {
         EXPECT_EQ(readFile(dir / "out.dat"), reference) << processes << " processes";
         EXPECT_EQ(count(r.out, "Running FDTD simulation"), 1) << r.out;  // process 0 alone speaks
         EXPECT_EQ(count(r.out, steps), 1) << r.out;
-        EXPECT_EQ(r.err, one.err);  // the step-limit warning, once
+        EXPECT_EQ(messages(r.err), one.err);  // the step-limit warning, once
     }
 }
 
@@ -69,7 +79,7 @@ TEST(Processes, EveryProcessStopsAfterTheSameStep) {
         const std::string steps = one.out.substr(one.out.find("Performed "), 20);
         const Output r = runShared(3, "box.txt -v0 -r", dir);
         ASSERT_EQ(r.status, 0) << r.err;
-        EXPECT_EQ(r.err, one.err);
+        EXPECT_EQ(messages(r.err), one.err);
         EXPECT_NE(r.out.find(steps), std::string::npos) << steps << "\n" << r.out;
         EXPECT_EQ(readFile(dir / "out.dat"), reference) << (abort ? "ABORT" : "decay");
     }
