@@ -34,7 +34,7 @@ MUTANTS = [
     ("engine/FieldKernels.cpp", "- Vec4::load(db + 8) * curlZ", "+ Vec4::load(db + 8) * curlZ"),
     ("engine/MurBoundary.cpp", "(v - d) / (v + d)", "(d - v) / (v + d)"),
     ("engine/MurBoundary.cpp", "(high ? -d / 2 : d / 2)", "(high ? d / 2 : d / 2)"),
-    ("engine/MurBoundary.cpp", "bOuter[e] += leaveOuter ? 0.0f : accOuter;", "bOuter[e] += accOuter;"),
+    ("engine/MurBoundary.cpp", "bOuter[e] += (leave[r] & 1) != 0 ? 0.0f : accOuter;", "bOuter[e] += accOuter;"),
     ("engine/MurBoundary.cpp", "savedInner[s] += coefficients[s] * eInner[e];",
      "savedInner[s] += coefficients[s] * eOuter[e];"),
     ("engine/ParallelStepping.cpp", "(!x || sourceIn(0))", "(!x)"),
