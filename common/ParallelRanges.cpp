@@ -24,15 +24,26 @@ void* rangeEntry(void* record) {
 
 }  // namespace
 
+ItemRange shareOf(std::uint32_t count, std::uint32_t parts, std::uint32_t part) {
+    const std::uint32_t base = count / parts, extra = count % parts;
+    const std::uint32_t begin = part * base + std::min(part, extra);
+    return {begin, begin + base + (part < extra ? 1 : 0)};
+}
+
+std::uint32_t partHolding(std::uint32_t count, std::uint32_t parts, std::uint32_t item) {
+    const std::uint32_t base = count / parts, extra = count % parts;
+    const std::uint32_t wide = extra * (base + 1);  // the longer ranges come first
+    return item < wide ? item / (base + 1) : extra + (item - wide) / base;
+}
+
 void runOnRanges(int threads, std::uint32_t count,
                  void (*work)(void* context, std::uint32_t begin, std::uint32_t end), void* context) {
     const std::uint32_t threadCount = static_cast<std::uint32_t>(std::clamp(threads, 1, kMaxThreads));
     const std::uint32_t ranges = std::max(1u, std::min(threadCount, count));
     Range table[kMaxThreads];
     for (std::uint32_t t = 0; t < ranges; ++t) {
-        const std::uint32_t base = count / ranges, extra = count % ranges;
-        const std::uint32_t begin = t * base + std::min(t, extra);
-        table[t] = {work, context, begin, begin + base + (t < extra ? 1 : 0), {}, false};
+        const ItemRange share = shareOf(count, ranges, t);
+        table[t] = {work, context, share.begin, share.end, {}, false};
         if (t > 0) table[t].started = pthread_create(&table[t].handle, nullptr, rangeEntry, &table[t]) == 0;
     }
     work(context, table[0].begin, table[0].end);

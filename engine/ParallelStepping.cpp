@@ -42,6 +42,7 @@
 #include <cstdint>
 
 #include "common/Limits.hpp"
+#include "common/ParallelRanges.hpp"
 #include "engine/PlaneExchange.hpp"
 #include "grid/FdtdEngine.hpp"
 
@@ -214,9 +215,9 @@ std::size_t FdtdEngine::slabCount(int threads) const {
 FdtdEngine::PlaneRange FdtdEngine::slabPlanes(std::size_t slab, std::size_t slabs) const {
     if (slab >= slabs) return {0, 0};
     const PlaneRange owned = ownedPlanes();
-    const std::size_t nz = owned.end - owned.begin, base = nz / slabs, extra = nz % slabs;
-    const std::size_t begin = owned.begin + slab * base + std::min(slab, extra);
-    return {begin, begin + base + (slab < extra ? 1 : 0)};
+    const ItemRange share = shareOf(static_cast<std::uint32_t>(owned.end - owned.begin),
+                                    static_cast<std::uint32_t>(slabs), static_cast<std::uint32_t>(slab));
+    return {owned.begin + share.begin, owned.begin + share.end};
 }
 
 int FdtdEngine::steppingThreads() const {

@@ -2,6 +2,7 @@
 #include <cstdio>
 
 #include "common/ErrorNumbers.hpp"
+#include "common/ParallelRanges.hpp"
 #include "common/ProcessGroup.hpp"
 #include "common/Verbosity.hpp"
 #include "grid/AlignedMemory.hpp"
@@ -102,11 +103,10 @@ bool FdtdEngine::splitPlanes(int processes, int process) {
                      count, 2 * count, nz);
         return false;
     }
-    const std::uint32_t base = nz / count, extra = nz % count, p = static_cast<std::uint32_t>(process);
-    ownedBegin = p * base + std::min(p, extra);
-    ownedEnd = ownedBegin + base + (p < extra ? 1 : 0);
+    const ItemRange share = shareOf(nz, count, static_cast<std::uint32_t>(process));
+    ownedBegin = share.begin;
+    ownedEnd = share.end;
     storedBegin = ownedBegin > 0 ? ownedBegin - 1 : 0;
     storedEnd = std::min(ownedEnd + 1, nz);
-    if (count == 1) ownedEnd = storedEnd = 0xFFFFFFFFu;  // a whole second mesh too
     return true;
 }

@@ -8,24 +8,11 @@
 #include <cstring>
 #include <vector>
 
+#include "common/ParallelRanges.hpp"
 #include "common/ProcessGroup.hpp"
 #include "engine/PlaneExchange.hpp"
 #include "grid/FdtdEngine.hpp"
 #include "probes/Probe.hpp"
-
-namespace {
-
-// The process that owns global plane z, by the split of FdtdEngine::splitPlanes.
-int ownerOfPlane(std::uint32_t z, std::uint32_t planes, int processCount) {
-    const std::uint32_t count = static_cast<std::uint32_t>(processCount);
-    const std::uint32_t base = planes / count, extra = planes % count;
-    // The first `extra` processes own base + 1 planes each.
-    const std::uint32_t wide = extra * (base + 1);
-    if (z < wide) return static_cast<int>(z / (base + 1));
-    return static_cast<int>(extra + (z - wide) / base);
-}
-
-}  // namespace
 
 void FdtdEngine::sampleSharedProbes() {
     // Node values of the first owned plane read the plane below.
@@ -62,7 +49,7 @@ void FdtdEngine::sampleSharedProbes() {
         port->listTerms(terms);
         values.clear();
         for (const FieldTerm& t : terms)
-            values.push_back(gathered[next[ownerOfPlane(t.z, Nz(), processes::count())]++]);
+            values.push_back(gathered[next[partHolding(Nz(), processes::count(), t.z)]++]);
         port->accumulate(static_cast<float>(port->combine(values)));
     }
 }

@@ -73,7 +73,7 @@ MUTANTS = [
      "out + 8 * b, plane + 12 * b, 4 * sizeof(float)"),
     ("probes/SharedSampling.cpp", "    exchange->shareForSampling();", "    // exchange->shareForSampling();"),
     ("engine/FieldEnergy.cpp", "Vec4 accE = Vec4::load(lanes),", "Vec4 accE = Vec4::zero(),"),
-    ("probes/SharedSampling.cpp", "return static_cast<int>(z / (base + 1));", "return static_cast<int>(z / base);"),
+    ("common/ParallelRanges.cpp", "item < wide ? item / (base + 1)", "item < wide ? item / base"),
     ("engine/Excitation.cpp", "(first + edgeOffsets[i] / planeFloats, planes - 1);\n        edgesByPlane",
      "(edgeOffsets[i] / planeFloats, planes - 1);\n        edgesByPlane"),
     ("engine/MurBoundary.cpp", "std::size_t(first) * grid.Ny()};", "0};"),
