@@ -148,7 +148,7 @@ int main(int argc, char** argv) {
                 engine.threadCount = threads[t];
                 engine.stepsPerSweep = settings[c].sweep;
                 std::printf("%8.0f  %7d  %5d  %2u%-3s  %7.1f  %7.2fx", cells, threads[t], settings[c].width,
-                            engine.sweepSteps(engine.steppingThreads()), settings[c].sweep == 0 ? "(a)" : "",
+                            engine.sweepSteps(), settings[c].sweep == 0 ? "(a)" : "",
                             rate, best[t][0] / best[t][c]);
                 if (threads[0] == 1) std::printf("  %10.2fx", best[0][c] / best[t][c]);
                 std::printf("\n");

@@ -75,7 +75,7 @@ int Simulation::setup() {
     if (verboseLevel > 0)
         std::printf("Field kernels: %s (widest here: %s); time steps per sweep: %u\n",
                     kernelWidthName(kernelWidth()), kernelWidthName(widestKernelWidth()),
-                    engine->sweepSteps(engine->steppingThreads()));
+                    engine->sweepSteps());
     shareUsedShapes();
     geometry.warnUnused();
     return 0;

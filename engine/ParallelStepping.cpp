@@ -7,7 +7,8 @@
 // therefore streamed from memory once per step instead of twice, and nothing
 // has to wait for the whole grid to finish a half step. On grids larger than
 // the last-level cache a sweep advances a window of several steps at once
-// (see stepSlab), so that memory is read about once per window.
+// (see stepSlab), so that memory is read about once per window; there the
+// threads share one slab and split each window's steps instead of the planes.
 //
 // Only the planes at a slab border involve two threads:
 //   - the first E plane of a slab reads H of the plane below, which the
@@ -64,6 +65,11 @@ struct alignas(64) StepWorker {
     std::uint32_t window = 1;                  // steps per sweep of the slab
     StepWorker* below = nullptr;               // owner of the slab below, if any
     StepWorker* above = nullptr;               // owner of the slab above, if any
+    // Windows shared by several threads over one slab: this thread takes part
+    // `stage` of `stages` of each window's steps, after `earlier` (the part
+    // before, or for part 0 the last part of the previous window).
+    std::uint32_t stage = 0, stages = 1;
+    StepWorker* earlier = nullptr;
     // Set on the lowest / highest thread where another process steps the
     // planes below / above.
     PlaneExchange* exchangeBelow = nullptr;
@@ -72,6 +78,9 @@ struct alignas(64) StepWorker {
     alignas(64) std::atomic<std::uint32_t> firstPlaneSteps{0};
     // Steps of this chunk whose last H plane of the slab is done.
     alignas(64) std::atomic<std::uint32_t> lastPlaneSteps{0};
+    // Wavefront positions of this chunk that this thread has finished (windows
+    // shared by several threads).
+    alignas(64) std::atomic<std::uint32_t> positionsDone{0};
     alignas(64) pthread_t handle{};
 };
 
@@ -99,15 +108,37 @@ void waitFor(const std::atomic<std::uint32_t>& counter, std::uint32_t value) {
 // the slab borders are those of single steps: E of the first plane for step
 // n waits for H of the plane below, H of the last plane waits for E of the
 // first plane above.
+//
+// Several threads share the windows of one slab by splitting each window's
+// steps: thread t takes steps shareOf(count, stages, t), the lowest steps
+// first. At a position, a step touches E of plane k = b + p - 2s and H of
+// plane k - 1 only; earlier steps at later positions (a thread ahead) write
+// planes k + 2 and up, later steps at earlier positions (a thread behind)
+// planes k - 3 and down. So thread t may take position p as soon as thread
+// t - 1 has finished it, and every plane sees the one-thread order. The first part of a
+// window continues the last part of the previous window: its first step at
+// plane k needs H of plane k of that window's last step (count - 1), written
+// at position k - b + 2 * count - 1 there. Each thread streams the planes a
+// few positions behind the previous one, so they pass from core to core in
+// cache rather than through memory.
 void stepSlab(StepWorker& self) {
     FdtdEngine& engine = *self.engine;
     const std::size_t b = self.firstPlane, e = self.endPlane;
     const std::uint32_t window = std::max<std::uint32_t>(1, self.window);
+    std::uint32_t done = 0;  // positions finished in this chunk
+    std::uint32_t previousStart = 0, previousPositions = 0, previousCount = 0;
     for (std::uint32_t first = 0; first < self.steps; first += window) {
         const std::uint32_t count = std::min(window, self.steps - first);
-        const std::size_t positions = (e - b) + 2 * std::size_t(count - 1) + 1;
-        for (std::size_t p = 0; p < positions; ++p) {
-            for (std::uint32_t s = 0; s < count && 2 * std::size_t(s) <= p; ++s) {
+        const std::uint32_t positions = static_cast<std::uint32_t>(e - b) + 2 * (count - 1) + 1;
+        const ItemRange mine = shareOf(count, self.stages, self.stage);
+        const std::uint32_t start = done;
+        for (std::uint32_t p = 0; p < positions; ++p) {
+            if (self.stage > 0)
+                waitFor(self.earlier->positionsDone, start + p + 1);
+            else if (self.stages > 1 && first > 0)
+                waitFor(self.earlier->positionsDone,
+                        previousStart + std::min(p + 2 * previousCount - 1, previousPositions - 1) + 1);
+            for (std::uint32_t s = mine.begin; s < mine.end && 2 * s <= p; ++s) {
                 const std::size_t k = b + p - 2 * std::size_t(s);  // E plane of this step
                 const std::uint32_t n = first + s;
                 if (k < e) {
@@ -127,7 +158,12 @@ void stepSlab(StepWorker& self) {
                 }
                 if (k > b && k < e) engine.updateHPlanes(k - 1, k);
             }
+            ++done;
+            if (self.stages > 1) self.positionsDone.store(done, std::memory_order_release);
         }
+        previousStart = start;
+        previousPositions = positions;
+        previousCount = count;
     }
 }
 
@@ -300,19 +336,25 @@ void FdtdEngine::runSteps(std::uint32_t steps, bool sample) {
     const PlaneRange owned = ownedPlanes();
     for (auto& face : boundaries)
         if (face) face->saveNeighbour(owned.begin, owned.end);
-    const std::size_t slabs = slabCount(running);
-    const std::uint32_t window = sweepSteps(running);
+    const std::uint32_t window = sweepSteps();
+    // Windows on several threads of one process split the steps, single
+    // steps (or windows between processes) split the planes.
+    const bool splitSteps = window > 1 && running > 1 && !exchange;
+    const std::size_t slabs = splitSteps ? 1 : slabCount(running);
     for (int t = 0; t < running; ++t) {
-        const PlaneRange planes = slabPlanes(static_cast<std::size_t>(t), slabs);
+        const PlaneRange planes = splitSteps ? owned : slabPlanes(static_cast<std::size_t>(t), slabs);
         StepWorker& worker = table[t];
+        worker.stage = splitSteps ? static_cast<std::uint32_t>(t) : 0;
+        worker.stages = splitSteps ? static_cast<std::uint32_t>(running) : 1;
+        worker.earlier = &table[(t + running - 1) % running];
         worker.engine = this;
         worker.firstPlane = planes.begin;
         worker.endPlane = planes.end;
         worker.steps = planes.begin < planes.end ? steps : 0;
         worker.firstStep = stepCount;
         worker.window = window;
-        worker.below = t > 0 ? &table[t - 1] : nullptr;
-        worker.above = t + 1 < running ? &table[t + 1] : nullptr;
+        worker.below = t > 0 && !splitSteps ? &table[t - 1] : nullptr;
+        worker.above = t + 1 < running && !splitSteps ? &table[t + 1] : nullptr;
         const bool lowest = t == 0, highest = t + 1 == static_cast<int>(slabs);
         worker.exchangeBelow = lowest && exchange && exchange->hasBelow() ? exchange : nullptr;
         worker.exchangeAbove = highest && exchange && exchange->hasAbove() ? exchange : nullptr;
@@ -344,17 +386,17 @@ void FdtdEngine::analyzeProbes() {
 // the cache, about 2 * steps + 2 planes of E, H and the set indices (104
 // bytes per block); at most 16 steps, as longer windows gained little more.
 //
-// Only a run stepped by a single slab (one thread, one process) chooses
-// windows. A slab's first plane can take step s + 1 only once the slab below
-// has taken step s at its last plane, which its wavefront reaches only at the
-// end of its first pass, so each further slab of a chunk starts about one
-// slab pass later. Measured on 8 million cells, 2 threads: 0.85 times the
-// rate of single steps with 12 steps per chunk, 1.08 times with 48; a run's
-// chunks are 5 to 30 steps. Over two processes of 5.6 million cells each,
-// single steps were 1.15 times faster.
-std::uint32_t FdtdEngine::sweepSteps(int threads) const {
+// Several threads share a window by splitting its steps (see stepSlab); they
+// could also each sweep a slab of their own with windows, but a slab's first
+// plane can take step s + 1 only once the slab below has taken step s at its
+// last plane, at the end of its first wavefront pass, so each further slab
+// would start a chunk about one slab pass late (measured on 8 million cells,
+// 2 threads: 0.85 times the rate of single steps). Processes keep single
+// steps for the same reason: over two processes of 5.6 million cells each,
+// windows were 1.15 times slower.
+std::uint32_t FdtdEngine::sweepSteps() const {
     if (stepsPerSweep > 0) return stepsPerSweep;
-    if (threads > 1 || exchange != nullptr) return 1;
+    if (exchange != nullptr) return 1;
     const double cache = lastLevelCacheBytes();
     const double planeBytes = 104.0 * Nv * Ny();
     const PlaneRange owned = ownedPlanes();

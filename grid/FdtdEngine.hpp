@@ -105,10 +105,12 @@ public:
     std::size_t slabCount(int threads) const;
     PlaneRange slabPlanes(std::size_t slab, std::size_t slabs) const;
     int steppingThreads() const;  // threads that runSteps uses: slabs, processors, cells
-    // Time steps that each thread advances its slab by in one sweep (see
+    // Time steps that one sweep advances the planes by (see
     // engine/ParallelStepping.cpp): stepsPerSweep when set, else more than 1
-    // only for a single slab that does not fit in the processor's caches.
-    std::uint32_t sweepSteps(int threads) const;
+    // only for the planes of one process that do not fit in the processor's
+    // caches. More than 1 on several threads of one process: the threads split
+    // each window's steps and sweep all planes one after another.
+    std::uint32_t sweepSteps() const;
     // E of plane k for time step `step`, with the plane's absorbing-face work
     // and source, so that the plane is final afterwards (plane 0: after plane 1).
     void electricPlane(std::size_t k, std::uint32_t step);

@@ -83,6 +83,9 @@ MUTANTS = [
     ("engine/MurBoundary.cpp", "pass.rows(rows.begin, rows.begin + 1, leave);",
      "pass.rows(rows.begin, rows.begin + 1, nullptr);"),
     ("engine/MurBoundary.cpp", "if (iq != 0 && iq + 1 != innerCount) mixedPlanes[io] = 1;", ""),
+    # Windows whose steps are split among threads.
+    ("engine/ParallelStepping.cpp", "            if (self.stage > 0)\n", "            if (self.stage > 1)\n"),
+    ("engine/ParallelStepping.cpp", "else if (self.stages > 1 && first > 0)", "else if (self.stages > 1 && first > 99)"),
 ]
 
 
