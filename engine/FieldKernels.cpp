@@ -89,6 +89,7 @@ void FdtdEngine::updateEPlanes(std::size_t kBegin, std::size_t kEnd) {
                          CB + 4 * std::size_t(curl[0]), hx, hy, hz);
 
             // Columns 1 .. Nv-1: the predecessor is the previous block of the row.
+#pragma GCC unroll 2
             for (std::size_t v = 1; v < nv; ++v) {
                 hyBackX = hy;
                 hzBackX = hz;
@@ -136,6 +137,7 @@ void FdtdEngine::updateHPlanes(std::size_t kBegin, std::size_t kEnd) {
 
             // Columns 0 .. Nv-2: the successor is the next block of the row,
             // loaded once and carried into the next iteration.
+#pragma GCC unroll 2
             for (std::size_t v = 0; v + 1 < nv; ++v) {
                 const std::size_t f = 12 * v;
                 Vec4 exNext = Vec4::load(e + f + 12);
