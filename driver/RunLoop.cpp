@@ -85,6 +85,9 @@ int Simulation::run() {
             std::fprintf(stderr, "WARNING: Maximum time reached before energy decayed.\n");
             break;
         }
+        // The energy is wanted after every chunk while the pulse lasts, and
+        // with -r; the sweep can then take it on the way.
+        grid.measureEnergy = s <= excitationLength || reproducibleEnd;
         if (views.active())
             views.runChunk(chunk);
         else

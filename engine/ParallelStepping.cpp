@@ -70,6 +70,9 @@ struct alignas(64) StepWorker {
     // before, or for part 0 the last part of the previous window).
     std::uint32_t stage = 0, stages = 1;
     StepWorker* earlier = nullptr;
+    // Where the slab is the whole grid: the field energy's lane sums, which
+    // the thread taking the chunk's last step adds up plane by plane.
+    float* energyLanes = nullptr;
     // Set on the lowest / highest thread where another process steps the
     // planes below / above.
     PlaneExchange* exchangeBelow = nullptr;
@@ -110,8 +113,12 @@ void waitFor(const std::atomic<std::uint32_t>& counter, std::uint32_t value) {
 // first plane above.
 //
 // Several threads share the windows of one slab by splitting each window's
-// steps: thread t takes steps shareOf(count, stages, t), the lowest steps
-// first. At a position, a step touches E of plane k = b + p - 2s and H of
+// steps: thread t takes the t-th of `stages` contiguous ranges, the lowest
+// steps first, and where the steps do not divide evenly the later threads
+// take one more (the first thread reads the planes from memory, the later
+// ones find them in cache; measured on 8 million cells, 2 threads, 7-step
+// chunks: 1.31-1.42 times single steps against 1.08-1.18 the other way
+// round). At a position, a step touches E of plane k = b + p - 2s and H of
 // plane k - 1 only; earlier steps at later positions (a thread ahead) write
 // planes k + 2 and up, later steps at earlier positions (a thread behind)
 // planes k - 3 and down. So thread t may take position p as soon as thread
@@ -130,7 +137,8 @@ void stepSlab(StepWorker& self) {
     for (std::uint32_t first = 0; first < self.steps; first += window) {
         const std::uint32_t count = std::min(window, self.steps - first);
         const std::uint32_t positions = static_cast<std::uint32_t>(e - b) + 2 * (count - 1) + 1;
-        const ItemRange mine = shareOf(count, self.stages, self.stage);
+        const ItemRange last = shareOf(count, self.stages, self.stages - 1 - self.stage);
+        const ItemRange mine = {count - last.end, count - last.begin};
         const std::uint32_t start = done;
         for (std::uint32_t p = 0; p < positions; ++p) {
             if (self.stage > 0)
@@ -156,7 +164,13 @@ void stepSlab(StepWorker& self) {
                     self.lastPlaneSteps.store(n + 1, std::memory_order_release);
                     if (self.exchangeAbove) self.exchangeAbove->sendLastPlane();
                 }
-                if (k > b && k < e) engine.updateHPlanes(k - 1, k);
+                if (k > b && k < e) {
+                    engine.updateHPlanes(k - 1, k);
+                    // Plane k - 1 is final for this step once its H is: E of it
+                    // was (plane 0's after plane 1's E, just before). The last
+                    // plane is not part of the energy.
+                    if (self.energyLanes && n + 1 == self.steps) engine.addPlaneEnergy(k - 1, self.energyLanes);
+                }
             }
             ++done;
             if (self.stages > 1) self.positionsDone.store(done, std::memory_order_release);
@@ -336,6 +350,8 @@ void FdtdEngine::runSteps(std::uint32_t steps, bool sample) {
     const PlaneRange owned = ownedPlanes();
     for (auto& face : boundaries)
         if (face) face->saveNeighbour(owned.begin, owned.end);
+    sweptEnergyValid = false;
+    alignas(16) float energyLanes[8] = {};
     const std::uint32_t window = sweepSteps();
     // Windows on several threads of one process split the steps, single
     // steps (or windows between processes) split the planes.
@@ -359,11 +375,18 @@ void FdtdEngine::runSteps(std::uint32_t steps, bool sample) {
         worker.exchangeBelow = lowest && exchange && exchange->hasBelow() ? exchange : nullptr;
         worker.exchangeAbove = highest && exchange && exchange->hasAbove() ? exchange : nullptr;
     }
+    const bool measure = measureEnergy && sample && steps > 0 && slabs == 1 && !exchange;
+    for (int t = 0; t < running; ++t) table[t].energyLanes = measure ? energyLanes : nullptr;
     stepPhase.store(1, std::memory_order_release);
     stepSlab(table[0]);
     for (int t = running - 1; t >= 1; --t) pthread_join(table[t].handle, nullptr);
     stepPhase.store(0, std::memory_order_release);
     stepCount += steps;
+    if (measure) {
+        sweptEnergy = energyOfLanes(energyLanes);
+        sweptEnergyStep = stepCount;
+        sweptEnergyValid = true;
+    }
 
     if (sample) sampleProbes();
 }

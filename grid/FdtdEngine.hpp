@@ -117,7 +117,14 @@ public:
     // Performs `steps` time steps, then samples every probe unless `sample` is
     // false (a field view stopping inside a chunk).
     void runSteps(std::uint32_t steps, bool sample = true);
+    // Sum of squares of E and H (engine/FieldEnergy.cpp). After a chunk run
+    // with measureEnergy set it is the value the sweep took on the way.
     double fieldEnergy() const;
+    // Adds plane k's squares to the running lane sums, in the fixed order of
+    // fieldEnergy.
+    void addPlaneEnergy(std::size_t k, float lanes[8]) const;
+    // fieldEnergy of lane sums that cover every plane.
+    static double energyOfLanes(const float lanes[8]);
     void sampleProbes();
     // sampleProbes over several processes (probes/SharedSampling.cpp): port
     // values are formed on process 0 from the field values every process
@@ -165,6 +172,14 @@ public:
     // development machine a 20^3 grid stepped 20% slower on 2 threads than on
     // 1, a 24^3 grid 8% faster). 0: no limit.
     std::uint32_t minCellsPerThread = 6000;
+    // Set before runSteps when the field energy will be wanted after the
+    // chunk: where one sweep covers all planes of the grid, the thread taking
+    // the last step adds each plane while it is still in cache, instead of a
+    // separate pass over the whole grid afterwards.
+    bool measureEnergy = false;
+    bool sweptEnergyValid = false;  // sweptEnergy belongs to sweptEnergyStep
+    std::uint32_t sweptEnergyStep = 0;
+    double sweptEnergy = 0.0;
     // Steps per sweep; 0 lets sweepSteps choose from the grid and cache sizes.
     // Every value gives the same fields.
     std::uint32_t stepsPerSweep = 0;

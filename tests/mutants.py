@@ -86,6 +86,11 @@ MUTANTS = [
     # Windows whose steps are split among threads.
     ("engine/ParallelStepping.cpp", "            if (self.stage > 0)\n", "            if (self.stage > 1)\n"),
     ("engine/ParallelStepping.cpp", "else if (self.stages > 1 && first > 0)", "else if (self.stages > 1 && first > 99)"),
+    # The energy: taken by the sweep, tiny squares left out of large sums.
+    ("engine/ParallelStepping.cpp", "self.energyLanes && n + 1 == self.steps", "self.energyLanes && n + 2 == self.steps"),
+    ("engine/FieldEnergy.cpp", "(bits & 0x7fffffff) >= (64 << 23)", "(bits & 0x7fffffff) >= (67 << 23)"),
+    ("engine/FieldEnergy.cpp", "constexpr float kLargeSum = 0x1p-101f;", "constexpr float kLargeSum = 0x1p-110f;"),
+    ("engine/FieldEnergy.cpp", "for (int l = 0; l < 8; ++l) large", "for (int l = 0; l < 3; ++l) large"),
 ]
 
 

@@ -187,9 +187,16 @@ TEST(Stepping, ThreadsGiveTheSerialOrderBitForBit) {
             for (int threads : {1, 2, 3}) {
                 setKernelWidth(window == 3 ? widestKernelWidth() : 4);
                 auto sim = absorbingBox(threads, port, boundary);
-                sim->engine->stepsPerSweep = window;
-                for (std::uint32_t steps : {5u, 2u, 5u}) sim->engine->runSteps(steps);
-                EXPECT_TRUE(fieldsOf(*sim->engine) == fieldsOf(*reference->engine)) << window << " steps per sweep";
+                FdtdEngine& engine = *sim->engine;
+                engine.stepsPerSweep = window;
+                engine.measureEnergy = true;
+                for (std::uint32_t steps : {5u, 2u, 5u}) engine.runSteps(steps);
+                EXPECT_TRUE(fieldsOf(engine) == fieldsOf(*reference->engine)) << window << " steps per sweep";
+                // The sweep took the energy on the way, as a separate pass does.
+                EXPECT_TRUE(engine.sweptEnergyValid);
+                const double swept = engine.fieldEnergy();
+                engine.sweptEnergyValid = false;
+                EXPECT_EQ(swept, engine.fieldEnergy()) << window << " steps per sweep, " << threads << " threads";
             }
     }
     // The build shares its per-node loops among the threads too.
@@ -321,6 +328,39 @@ TEST(Stepping, EnergyMeasure) {
     g.e(7, 1, 2, 1) = 1.0f;
     g.h(0, 0, 0, 2) = -2.0f;
     EXPECT_EQ(g.engine.fieldEnergy(), kEpsilon0 + 4 * kMu0);
+
+    // Values whose squares run from subnormal to far above the sums where they
+    // stop counting give the lane sums of plain float arithmetic to the bit:
+    // lanes 0 and 1 reach large sums at once, lane 3 only from plane 2 on, and
+    // lane 2 keeps sums just above 2^-101, where squares from 2^-126 count.
+    HandGrid r(9, 6, 7);
+    const std::uint32_t nv = r.engine.Nv;
+    std::mt19937 rng(7);
+    for (std::uint32_t x = 0; x < 4 * nv; ++x)
+        for (std::uint32_t p = 0; p < 6 * 7 * 3; ++p)
+            for (float* f : {&r.e(x, p % 6, p / 6 % 7, p / 42), &r.h(x, p % 6, p / 6 % 7, p / 42)}) {
+                const std::uint32_t l = x / nv, z = p / 6 % 7;
+                const int exponent = l == 2 ? -52 - int(rng() % 13)
+                                     : l == 3 && z < 2 ? -56 - int(rng() % 15)
+                                                       : -40 - int(rng() % 41);
+                *f = rng() % 5 == 0 ? 0.0f : std::ldexp(rng() % 2 ? 1.5f : -1.25f, exponent);
+            }
+    float expected[8] = {}, lanes[8] = {};
+    for (std::uint32_t z = 0; z + 1 < 7; ++z) {
+        for (std::uint32_t y = 0; y + 1 < 6; ++y)
+            for (std::uint32_t v = 0; v < nv; ++v)
+                for (std::uint32_t l = 0; l < 4; ++l)
+                    for (int c = 0; c < 3; ++c) {
+                        const float e = r.e(v + l * nv, y, z, c), h = r.h(v + l * nv, y, z, c);
+                        expected[l] += e * e;
+                        expected[4 + l] += h * h;
+                    }
+        r.engine.addPlaneEnergy(z, lanes);
+        EXPECT_EQ(std::memcmp(lanes, expected, sizeof lanes), 0) << "plane " << z;
+    }
+    const double sumE = ((double(expected[0]) + expected[1]) + expected[2]) + expected[3];
+    const double sumH = ((double(expected[5]) + expected[4]) + expected[6]) + expected[7];
+    EXPECT_EQ(r.engine.fieldEnergy(), sumH * kMu0 + sumE * kEpsilon0);
 }
 
 // No more stepping threads than slabs of two planes, processors, and chunks of
