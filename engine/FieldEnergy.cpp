@@ -6,7 +6,6 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
-#include <type_traits>
 
 #include "common/PhysicalConstants.hpp"
 #include "common/ProcessGroup.hpp"
@@ -42,8 +41,7 @@ inline Vec4 withoutTiny(Vec4 x) {
 }
 #endif
 
-template <bool dropTiny>
-inline Vec4 square(const float* p) {
+inline Vec4 square(const float* p, bool dropTiny) {
     const Vec4 x = dropTiny ? withoutTiny(Vec4::load(p)) : Vec4::load(p);
     return x * x;
 }
@@ -59,22 +57,15 @@ void FdtdEngine::addPlaneEnergy(std::size_t k, float lanes[8]) const {
     bool large = true;
     for (int l = 0; l < 8; ++l) large = large && lanes[l] >= kLargeSum;
     Vec4 accE = Vec4::load(lanes), accH = Vec4::load(lanes + 4);
-    auto addRows = [&](auto dropTiny) {
-        constexpr bool drop = decltype(dropTiny)::value;
-        for (std::size_t j = 0; j + 1 < ny; ++j) {
-            const std::size_t first = 12 * (planeBlock(k) + j * nv);
-            const float* e = eField + first;
-            const float* h = hField + first;
-            for (std::size_t v = 0; v < nv; ++v, e += 12, h += 12) {
-                accE = ((accE + square<drop>(e)) + square<drop>(e + 4)) + square<drop>(e + 8);
-                accH = ((accH + square<drop>(h)) + square<drop>(h + 4)) + square<drop>(h + 8);
-            }
+    for (std::size_t j = 0; j + 1 < ny; ++j) {
+        const std::size_t first = 12 * (planeBlock(k) + j * nv);
+        const float* e = eField + first;
+        const float* h = hField + first;
+        for (std::size_t v = 0; v < nv; ++v, e += 12, h += 12) {
+            accE = ((accE + square(e, large)) + square(e + 4, large)) + square(e + 8, large);
+            accH = ((accH + square(h, large)) + square(h + 4, large)) + square(h + 8, large);
         }
-    };
-    if (large)
-        addRows(std::true_type());
-    else
-        addRows(std::false_type());
+    }
     accE.store(lanes);
     accH.store(lanes + 4);
 }

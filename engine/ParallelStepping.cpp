@@ -122,12 +122,12 @@ void waitFor(const std::atomic<std::uint32_t>& counter, std::uint32_t value) {
 // plane k - 1 only; earlier steps at later positions (a thread ahead) write
 // planes k + 2 and up, later steps at earlier positions (a thread behind)
 // planes k - 3 and down. So thread t may take position p as soon as thread
-// t - 1 has finished it, and every plane sees the one-thread order. The first part of a
-// window continues the last part of the previous window: its first step at
-// plane k needs H of plane k of that window's last step (count - 1), written
-// at position k - b + 2 * count - 1 there. Each thread streams the planes a
-// few positions behind the previous one, so they pass from core to core in
-// cache rather than through memory.
+// t - 1 has finished it, and every plane sees the one-thread order. The
+// first part of a window continues the last part of the previous window: its
+// first step at plane k needs H of plane k of that window's last step
+// (count - 1), written at position k - b + 2 * count - 1 there. Each thread
+// streams the planes a few positions behind the previous one, so they pass
+// from core to core in cache rather than through memory.
 void stepSlab(StepWorker& self) {
     FdtdEngine& engine = *self.engine;
     const std::size_t b = self.firstPlane, e = self.endPlane;

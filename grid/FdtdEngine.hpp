@@ -120,8 +120,8 @@ public:
     // Sum of squares of E and H (engine/FieldEnergy.cpp). After a chunk run
     // with measureEnergy set it is the value the sweep took on the way.
     double fieldEnergy() const;
-    // Adds plane k's squares to the running lane sums, in the fixed order of
-    // fieldEnergy.
+    // Adds plane k's squares to the running lane sums (16-byte aligned), in
+    // the fixed order of fieldEnergy.
     void addPlaneEnergy(std::size_t k, float lanes[8]) const;
     // fieldEnergy of lane sums that cover every plane.
     static double energyOfLanes(const float lanes[8]);

@@ -345,7 +345,8 @@ TEST(Stepping, EnergyMeasure) {
                                                        : -40 - int(rng() % 41);
                 *f = rng() % 5 == 0 ? 0.0f : std::ldexp(rng() % 2 ? 1.5f : -1.25f, exponent);
             }
-    float expected[8] = {}, lanes[8] = {};
+    alignas(16) float lanes[8] = {};
+    float expected[8] = {};
     for (std::uint32_t z = 0; z + 1 < 7; ++z) {
         for (std::uint32_t y = 0; y + 1 < 6; ++y)
             for (std::uint32_t v = 0; v < nv; ++v)
