@@ -55,6 +55,7 @@ inline constexpr int kPortWithoutLength = -34;  // a numbered port spans no cell
 inline constexpr int kResultsNotWritable = -35;  // the results file's folder is missing or closed
 inline constexpr int kProcessGroup = -36;       // started by an MPI launcher this build cannot join
 inline constexpr int kViewsOverProcesses = -37;  // field views asked of a run over several processes
+inline constexpr int kProcessArguments = -38;   // the processes of one run were given different arguments
 // Field views (command-line options; the grid checks run after the build, before stepping).
 inline constexpr int kViewInterval = -40;       // --snapshot-every not a whole number 1..2^31-1
 inline constexpr int kViewPlane = -41;          // a plane not AXIS:COORD
@@ -62,4 +63,7 @@ inline constexpr int kViewFrequency = -42;      // a map frequency not a positiv
 inline constexpr int kViewCombination = -43;    // unknown view option, too many, or an incomplete set
 inline constexpr int kViewPlaneOutside = -44;   // a plane coordinate outside the mesh
 inline constexpr int kViewFrequencyAliased = -45;  // a map frequency above half the sampling rate
+inline constexpr int kViewsExceedDisk = -46;    // the views would not fit in the free space of their folder
+inline constexpr int kViewsLost = -47;          // a view could not be written: results written, views incomplete
+inline constexpr int kViewFrequencyOutsideBand = -48;  // a map frequency well outside the Freq line's band
 }  // namespace run_error

@@ -1,8 +1,10 @@
 #include "common/ProcessGroup.hpp"
 
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <string>
 #ifndef FENDRIX_MPI
 #include <chrono>
 #include <thread>
@@ -169,5 +171,44 @@ void sendTo(int, const void*, std::size_t, int) {}
 void receiveFrom(int, void*, std::size_t, int) {}
 
 #endif
+
+int checkSameArguments(int argc, char** argv) {
+    if (!many()) return 0;
+    // FNV-1a over the arguments (each with its NUL) and their length: what
+    // each process compares with process 0's, without sending the text.
+    std::uint64_t mine[2] = {14695981039346656037ull, 0};
+    for (int i = 1; i < argc; ++i)
+        for (const char* c = argv[i];; ++c) {
+            mine[0] = (mine[0] ^ static_cast<unsigned char>(*c)) * 1099511628211ull;
+            ++mine[1];
+            if (*c == '\0') break;
+        }
+    std::uint64_t first[2] = {mine[0], mine[1]};
+    broadcast(first, sizeof first);
+    const unsigned char differs = first[0] != mine[0] || first[1] != mine[1];
+    std::vector<unsigned char> all;
+    std::vector<std::size_t> sizes;
+    gatherBytes(&differs, 1, all, sizes);
+    const int status = worstStatus(differs ? run_error::kProcessArguments : 0);
+    if (status == 0 || rank() != 0) return status;
+    std::string which, line;
+    int differing = 0;
+    for (std::size_t p = 0; p < all.size(); ++p)
+        if (all[p] != 0) {
+            if (differing++ > 0) which += ", ";
+            which += std::to_string(p);
+        }
+    for (int i = 1; i < argc; ++i) {
+        if (i > 1) line += ' ';
+        line += argv[i];
+    }
+    std::fprintf(stderr,
+                 "ERROR: The processes of this run were started with different arguments: %s %s %s "
+                 "from process 0's '%s'. Start every process with the same arguments (one program, no "
+                 "':' sections in the launcher's command line).\n",
+                 differing > 1 ? "processes" : "process", which.c_str(), differing > 1 ? "differ" : "differs",
+                 line.c_str());
+    return status;
+}
 
 }  // namespace processes

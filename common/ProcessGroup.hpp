@@ -32,6 +32,11 @@ void combineFlags(std::vector<unsigned char>& flags);
 // Every process's bytes, process after process, on process 0 (empty elsewhere).
 void gatherBytes(const void* data, std::size_t bytes, std::vector<unsigned char>& all,
                  std::vector<std::size_t>& sizes);
+// Every process was started with the same arguments as process 0 (a launch
+// with ':' sections, or one process given other options, would part their
+// ways and leave them waiting for each other forever). 0, or
+// run_error::kProcessArguments on every process after process 0's message.
+int checkSameArguments(int argc, char** argv);
 // Point to point, blocking; `tag` keeps apart the kinds of message.
 void sendTo(int process, const void* data, std::size_t bytes, int tag);
 void receiveFrom(int process, void* data, std::size_t bytes, int tag);

@@ -55,7 +55,12 @@ int Simulation::run() {
     std::uint32_t chunk = source.nyquistSteps / samplesPerNyquist;
     if (chunk == 0) chunk = 1;
     if (views.request.any()) {
-        if (const int status = views.prepare(grid, results, chunk); status < 0) return status;
+        // The run steps at least through the pulse, at most to its limit;
+        // without a source it does not step.
+        const bool stepping = source.excitedAxis >= 0;
+        const std::uint32_t fewest = stepping ? std::min(source.excitationLength, maxTimesteps) : 0;
+        const std::uint32_t most = stepping && maxTimeFactor != 0 ? maxTimesteps : fewest;
+        if (const int status = views.prepare(grid, results, chunk, fewest, most); status < 0) return status;
     }
 
     if (verboseLevel >= 0) {
@@ -181,8 +186,13 @@ int Simulation::run() {
     }
 
     if (views.active()) views.finish();
-    if (processes::rank() == 0 && !results.writeDataset(radiation.get()))
+    if (processes::rank() == 0 && !results.writeDataset(radiation.get())) {
         std::fprintf(stderr, "ERROR: Can't save results into file.\n");
+        if (!results.writeFailure.empty())
+            std::fprintf(stderr, "  Results file '%s': %s.\n", results.fileName.c_str(),
+                         results.writeFailure.c_str());
+    }
     std::fflush(stdout);
-    return 0;
+    // The results are in place, but a host must not take the views as whole.
+    return views.active() && views.lost() ? run_error::kViewsLost : 0;
 }

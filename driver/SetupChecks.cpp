@@ -4,14 +4,18 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <climits>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
+#include <utility>
+#include <vector>
 
 #include "common/ErrorNumbers.hpp"
 #include "common/PhysicalConstants.hpp"
 #include "geometry/Geometry.hpp"
 #include "grid/FdtdEngine.hpp"
+#include "results/ViewFiles.hpp"
 
 namespace {
 
@@ -63,7 +67,7 @@ void warnFirstOffGrid(const FdtdEngine& engine, std::uint32_t line, const char* 
 
 }  // namespace
 
-int checkResultsPath(const std::string& fileName) {
+int checkResultsPath(const std::string& fileName, bool views) {
     if (fileName.empty()) return resultsPathError(fileName, "the Sim line names no file");
     const std::size_t slash = fileName.find_last_of('/');
     const std::string folder = slash == std::string::npos ? "." : slash == 0 ? "/" : fileName.substr(0, slash);
@@ -77,6 +81,28 @@ int checkResultsPath(const std::string& fileName) {
         return resultsPathError(fileName, "no permission to create files in the folder '" + folder + "'");
     if (stat(fileName.c_str(), &info) == 0 && S_ISDIR(info.st_mode))
         return resultsPathError(fileName, "it is a folder");
+    // The longest names the run creates, found too long only when the results
+    // are saved after the whole run unless tested here.
+    const long nameMax = pathconf(folder.c_str(), _PC_NAME_MAX);
+    const std::size_t longestName = nameMax > 0 ? static_cast<std::size_t>(nameMax) : NAME_MAX;
+    std::vector<std::pair<std::string, std::string>> names = {
+        {fileName.substr(slash == std::string::npos ? 0 : slash + 1) + ".partial", fileName + ".partial"}};
+    if (views) {
+        const std::string viewPath = viewFolder(fileName);
+        const std::size_t cut = viewPath.find_last_of('/');
+        names.push_back({viewPath.substr(cut == std::string::npos ? 0 : cut + 1), viewPath});
+        names.push_back({kLongestViewFile, viewPath + "/" + kLongestViewFile});
+    }
+    for (const auto& [name, path] : names) {
+        if (name.size() > longestName)
+            return resultsPathError(fileName, "the run creates '" + name.substr(0, 40) + "...', a name of " +
+                                                  std::to_string(name.size()) + " characters, where the file system "
+                                                  "allows " + std::to_string(longestName) + "; shorten the name");
+        if (path.size() >= PATH_MAX)
+            return resultsPathError(fileName, "the run creates a path of " + std::to_string(path.size()) +
+                                                  " characters there, where at most " + std::to_string(PATH_MAX - 1) +
+                                                  " are allowed; shorten the path");
+    }
     return 0;
 }
 

@@ -10,8 +10,10 @@ class Geometry;
 // run_error status; warnings print and let the run go on. All on standard error.
 
 // The results file can be created where the Sim line puts it: its folder exists
-// and may be written. 0 or run_error::kResultsNotWritable.
-int checkResultsPath(const std::string& fileName);
+// and may be written, and the longest names the run will create there (the
+// temporary results file and, with `views`, the views' folder and files) fit
+// the file system. 0 or run_error::kResultsNotWritable.
+int checkResultsPath(const std::string& fileName, bool views = false);
 
 // Every numbered port spans at least one cell along its axis (an element with
 // no length is left out of the grid). 0 or run_error::kPortWithoutLength.

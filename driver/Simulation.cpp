@@ -38,7 +38,7 @@ int Simulation::setup() {
     warnOffGrid(*engine, geometry);
     if (int error = checkPortLengths(*engine, geometry)) return error;
     // Process 0 alone writes the results.
-    if (int error = processes::worstStatus(processes::rank() == 0 ? checkResultsPath(results.fileName) : 0))
+    if (int error = processes::worstStatus(processes::rank() == 0 ? checkResultsPath(results.fileName, views.request.any()) : 0))
         return error;
 
     // Memory runs short on one process at a time; all end together.

@@ -1,3 +1,4 @@
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -39,7 +40,12 @@ int runFendrix(int argc, char** argv);
 // Under an MPI launcher every process runs this, each stepping its own share
 // of the grid; process 0 alone prints and writes the results.
 int main(int argc, char** argv) {
+    // Past a file-size limit (ulimit -f) a write then fails with EFBIG and is
+    // reported with its file like any other failed write, where the signal
+    // would end the process without a word and without its results.
+    std::signal(SIGXFSZ, SIG_IGN);
     int status = processes::start(&argc, &argv);
+    if (status == 0) status = processes::checkSameArguments(argc, argv);
     if (status == 0) status = runFendrix(argc, argv);
     // All output is out before the processes meet to finish: the launcher
     // ends the others when the first one exits with a failure.

@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "common/NewFile.hpp"
 #include "probes/Probe.hpp"
 #include "results/RadiationSetup.hpp"
 #include "results/Results.hpp"
@@ -73,10 +74,6 @@ Complex divide(Complex a, Complex b) {
     }
     const double r = c / d, den = c * r + d;
     return {(a.real() * r + a.imag()) / den, (a.imag() * r - a.real()) / den};
-}
-
-bool writeAll(std::FILE* file, const void* data, std::size_t size) {
-    return size == 0 || std::fwrite(data, 1, size, file) == size;
 }
 
 }  // namespace
@@ -189,10 +186,7 @@ bool Results::writeDataset(RadiationSetup* radiation) {
     // over it only when complete and closed, so a failed or interrupted write
     // never looks like a finished dataset and never destroys earlier results.
     // The header size word stays 0 until everything else is in place.
-    const std::string partialName = fileName + ".partial";
-    stream = std::fopen(partialName.c_str(), "wb");
-    if (stream == nullptr) return false;
-
+    NewFile out;
     ByteImage preamble;
     preamble.bytes = {'Z', 'e', 'l', 't', 'D', 'a', 't', 'a'};
     preamble.word(0x03020000u);
@@ -200,15 +194,13 @@ bool Results::writeDataset(RadiationSetup* radiation) {
     ByteImage sizeWord;
     sizeWord.word(headerSize);
 
-    bool ok = writeAll(stream, preamble.bytes.data(), preamble.bytes.size()) &&
-              writeAll(stream, header.bytes.data(), header.bytes.size()) &&
-              writeAll(stream, data.bytes.data(), data.bytes.size()) &&
-              std::fseek(stream, 12, SEEK_SET) == 0 &&
-              writeAll(stream, sizeWord.bytes.data(), sizeWord.bytes.size()) &&
-              std::fflush(stream) == 0 && std::ferror(stream) == 0;
-    ok = (std::fclose(stream) == 0) && ok;
+    bool ok = out.create(fileName);
+    stream = out.file;
+    ok = ok && out.write(preamble.bytes.data(), preamble.bytes.size()) &&
+         out.write(header.bytes.data(), header.bytes.size()) && out.write(data.bytes.data(), data.bytes.size()) &&
+         out.seek(12) && out.write(sizeWord.bytes.data(), sizeWord.bytes.size());
+    ok = ok && out.commit();
     stream = nullptr;
-    if (ok) ok = std::rename(partialName.c_str(), fileName.c_str()) == 0;
-    if (!ok) std::remove(partialName.c_str());
+    if (!ok) writeFailure = "writing '" + out.temporary + "' failed: " + out.cause();
     return ok;
 }

@@ -15,6 +15,7 @@
 #include "probes/Probe.hpp"
 #include "results/NodeFields.hpp"
 #include "results/Results.hpp"
+#include "results/ViewFiles.hpp"
 
 namespace {
 
@@ -29,11 +30,9 @@ double threadSeconds() {
 
 constexpr double kDegrees = 57.29577951308232;
 
-// Beside the results file, named after it: out/patch.dat -> out/patch_views.
-std::string viewFolder(const std::string& resultsFile) {
-    std::filesystem::path path(resultsFile);
-    return (path.parent_path() / (path.stem().string() + "_views")).string();
-}
+// A map frequency may lie this fraction of F2 outside the Freq line's band,
+// on the pulse's flanks; beyond it the pulse carries next to no energy.
+constexpr double kBandTolerance = 0.1;
 
 }  // namespace
 
@@ -62,7 +61,8 @@ FieldViews::Plane FieldViews::makePlane(int axis, std::uint32_t index) const {
     return p;
 }
 
-int FieldViews::prepare(FdtdEngine& grid, const Results& results, std::uint32_t chunkSteps) {
+int FieldViews::prepare(FdtdEngine& grid, const Results& results, std::uint32_t chunkSteps,
+                        std::uint32_t fewestSteps, std::uint32_t mostSteps) {
     engine = &grid;
     nodes = std::make_unique<NodeFields>(grid);
     chunk = chunkSteps;
@@ -88,6 +88,17 @@ int FieldViews::prepare(FdtdEngine& grid, const Results& results, std::uint32_t 
                          f, limit, chunk);
             engine = nullptr;
             return run_error::kViewFrequencyAliased;
+        }
+        const double f1 = results.frequencies.front(), f2 = results.frequencies.back();
+        const double low = f1 - kBandTolerance * f2, high = f2 + kBandTolerance * f2;
+        if (f < low || f > high) {
+            std::fprintf(stderr,
+                         "ERROR: Map frequency %g Hz lies outside the band of the Freq line, %g to %g Hz "
+                         "(accepted: %g to %g Hz), where the pulse has no energy to map. Choose --map-freq "
+                         "inside the band, or widen the band on the Freq line.\n",
+                         f, f1, f2, low, high);
+            engine = nullptr;
+            return run_error::kViewFrequencyOutsideBand;
         }
         angular.push_back(-kTwoPi * f);
     }
@@ -131,10 +142,39 @@ int FieldViews::prepare(FdtdEngine& grid, const Results& results, std::uint32_t 
         return 0;
     }
     folder = viewFolder(results.fileName);
+    if (checkSpace(fewestSteps, mostSteps) < 0) {
+        engine = nullptr;
+        return run_error::kViewsExceedDisk;
+    }
     std::error_code error;
     std::filesystem::create_directories(folder, error);
-    if (error) report(folder);
+    if (error) {
+        report(folder, error.message());
+        return 0;
+    }
+    // Files of an earlier run would mix with this run's in the same series.
+    const unsigned removed = removeEarlierViews(folder);
+    if (removed > 0 && verboseLevel >= 0)
+        std::printf("Field views: removed %u files of an earlier run from %s\n", removed, folder.c_str());
     return 0;
+}
+
+// What the views will write against the free space of their folder (or of
+// the results file's, before the views' folder exists).
+int FieldViews::checkSpace(std::uint32_t fewestSteps, std::uint32_t mostSteps) const {
+    std::uint64_t snapshotBytes = 0, mapBytes = 0;
+    for (const Plane& p : snapshots) snapshotBytes += viewFileBytes(p.count, p.metal.empty() ? 6 : 7);
+    for (const MapPlane& m : maps) mapBytes += angular.size() * viewFileBytes(m.plane.count, 19);
+    const std::uint64_t every = request.snapshotEvery;
+    const auto bytesUpTo = [&](std::uint32_t steps) {
+        return (every != 0 ? steps / every * snapshotBytes : 0) + mapBytes;
+    };
+    std::uint64_t free = 0;
+    const std::filesystem::path place(folder);
+    if (!freeBytes(folder, free) &&
+        !freeBytes(place.has_parent_path() ? place.parent_path().string() : ".", free))
+        return 0;
+    return checkViewSpace(bytesUpTo(fewestSteps), bytesUpTo(mostSteps), free, folder);
 }
 
 // The large buffers, taken without exceptions: a whole-grid snapshot needs 24
@@ -155,17 +195,22 @@ bool FieldViews::allocate() {
     return true;
 }
 
-void FieldViews::report(const std::string& path) {
+void FieldViews::report(const std::string& path, const std::string& cause) {
     if (failed) return;
     failed = true;
-    std::fprintf(stderr, "ERROR: Can't write field view into '%s'; the run goes on.\n", path.c_str());
+    std::fprintf(stderr,
+                 "ERROR: Can't write field view into '%s': %s. No further views are written; the run goes on "
+                 "and writes its results.\n",
+                 path.c_str(), cause.c_str());
 }
 
 bool FieldViews::writeGrid(Plane& plane, const std::string& file, const std::vector<VtkArray>& arrays,
                            const char* label, double value, double timestep) {
+    if (failed) return false;
     const std::string path = folder + "/" + file;
-    if (!writeRectilinearGrid(path, engine->meshLines, plane.first, plane.count, arrays, label, value)) {
-        report(path);
+    std::string failure;
+    if (!writeRectilinearGrid(path, engine->meshLines, plane.first, plane.count, arrays, label, value, failure)) {
+        report(path, failure);
         return false;
     }
     plane.written.push_back({timestep, file});
@@ -177,9 +222,10 @@ bool FieldViews::writeGrid(Plane& plane, const std::string& file, const std::vec
 // growing list after every file, and at the end of the run.
 void FieldViews::writeCollections(Plane& plane, const std::string& base, bool always) {
     const std::size_t n = plane.written.size();
-    if (n == 0 || (!always && (n & (n - 1)) != 0)) return;
+    if (failed || n == 0 || (!always && (n & (n - 1)) != 0)) return;
     const std::string path = folder + "/" + base + ".pvd";
-    if (!writeCollection(path, plane.written)) report(path);
+    std::string failure;
+    if (!writeCollection(path, plane.written, failure)) report(path, failure);
 }
 
 void FieldViews::start() {
@@ -217,9 +263,9 @@ void FieldViews::nodeValues(const Plane& plane, float* e, float* h, float* j) co
 }
 
 void FieldViews::takeSnapshot() {
-    const double start = threadSeconds();
-    ++snapshotCount;
     nextSnapshot += request.snapshotEvery;
+    if (failed) return;
+    const double start = threadSeconds();
     const double time = engine->fieldTime(false);
     char step[16];
     std::snprintf(step, sizeof step, "%09u", engine->stepCount);
@@ -234,6 +280,8 @@ void FieldViews::takeSnapshot() {
         if (writeGrid(plane, base + "_" + step + ".vtr", arrays, "TimeValue", time, time))
             writeCollections(plane, base, false);
     }
+    // Counted when every file of the step is in place.
+    if (!failed) ++snapshotCount;
     seconds += threadSeconds() - start;
 }
 
@@ -273,7 +321,8 @@ void FieldViews::sampleMaps() {
                 im[k] += e[k] * sH;
             }
         }
-    }    seconds += threadSeconds() - start;
+    }
+    seconds += threadSeconds() - start;
 }
 
 void FieldViews::finish() {
@@ -287,7 +336,7 @@ void FieldViews::finish() {
 }
 
 void FieldViews::writeMaps() {
-    if (maps.empty()) return;
+    if (maps.empty() || failed) return;
     // Reference: the voltage wave incident at port 1, (V - R I) / 2 with the
     // current probe's sign (as for S11), from the same samples as the maps. So
     // the maps are the phasors for a wave of 1 V arriving at port 1.

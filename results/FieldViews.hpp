@@ -21,10 +21,15 @@ class FieldViews {
 public:
     // Snaps the planes to mesh lines, checks them and the map frequencies
     // against the built grid and the sampling interval (`chunk` steps, the
-    // probes' one), creates the folder beside the results file. The maps are
-    // referred to the wave incident at port 1 (from its voltage and current
-    // probes). 0, or a run_error number after an error message.
-    int prepare(FdtdEngine& engine, const Results& results, std::uint32_t chunk);
+    // probes' one) and the band of the Freq line, the bytes to be written
+    // against the free space (the snapshots of `fewestSteps`, the steps the
+    // run takes at least, and of `mostSteps`, its step limit), creates the
+    // folder beside the results file and removes an earlier run's views from
+    // it. The maps are referred to the wave incident at port 1 (from its
+    // voltage and current probes). 0, or a run_error number after an error
+    // message.
+    int prepare(FdtdEngine& engine, const Results& results, std::uint32_t chunk, std::uint32_t fewestSteps,
+                std::uint32_t mostSteps);
     // The first map sample, at step 0 (with the probes' first one).
     void start();
     // One chunk of the run loop: steps `chunk` steps, stopping (without a probe
@@ -36,10 +41,13 @@ public:
     void finish();
 
     bool active() const { return engine != nullptr; }
+    // A view could not be written: the later ones were left out.
+    bool lost() const { return failed; }
 
     ViewRequest request;
     // What the views have cost the run so far: processor time of the main
-    // thread (converting, summing, writing), snapshots and map samples taken.
+    // thread (converting, summing, writing), snapshots written (every file of
+    // the step) and map samples taken.
     double seconds = 0.0;
     std::uint32_t snapshotCount = 0;
     std::uint32_t mapSamples = 0;
@@ -72,7 +80,8 @@ private:
     void writeMaps();
     bool writeGrid(Plane& plane, const std::string& file, const std::vector<VtkArray>& arrays,
                    const char* label, double value, double timestep);
-    void report(const std::string& path);
+    void report(const std::string& path, const std::string& cause);
+    int checkSpace(std::uint32_t fewestSteps, std::uint32_t mostSteps) const;
 
     FdtdEngine* engine = nullptr;
     std::unique_ptr<NodeFields> nodes;
@@ -87,5 +96,5 @@ private:
     const VoltageProbe* portCurrent = nullptr;
     double portResistance = 0.0;
     std::vector<std::complex<double>> voltageSums, currentSums;  // per map frequency
-    bool failed = false;          // a write failed: reported once
+    bool failed = false;          // a write failed: reported once, nothing written after it
 };

@@ -27,5 +27,6 @@ public:
     std::vector<VoltageProbe*> ports;
     std::vector<double> frequencies;
     std::FILE* stream = nullptr;
+    std::string writeFailure;  // why the file could not be written, for the message
     std::uint32_t headerSize = 0;
 };

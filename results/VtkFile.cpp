@@ -3,27 +3,28 @@
 #include <cstdio>
 #include <string>
 
+#include "common/NewFile.hpp"
+
 namespace {
 
-bool writeAll(std::FILE* file, const void* data, std::size_t size) {
-    return size == 0 || std::fwrite(data, 1, size, file) == size;
-}
-
 // The machines this runs on are little-endian, as the files declare.
-bool writeBlock(std::FILE* file, const void* data, std::uint64_t bytes) {
-    return writeAll(file, &bytes, sizeof bytes) && writeAll(file, data, bytes);
+bool writeBlock(NewFile& file, const void* data, std::uint64_t bytes) {
+    return file.write(&bytes, sizeof bytes) && file.write(data, bytes);
 }
 
-bool closeChecked(std::FILE* file, bool ok) {
-    ok = std::fflush(file) == 0 && std::ferror(file) == 0 && ok;
-    return std::fclose(file) == 0 && ok;
+// Puts the file in place; otherwise says why in `failure`.
+bool finish(NewFile& file, std::string& failure) {
+    if (file.commit()) return true;
+    failure = file.cause();
+    return false;
 }
 
 }  // namespace
 
 bool writeRectilinearGrid(const std::string& path, const std::array<std::vector<double>, 3>& lines,
                           const std::uint32_t first[3], const std::uint32_t count[3],
-                          const std::vector<VtkArray>& arrays, const char* label, double value) {
+                          const std::vector<VtkArray>& arrays, const char* label, double value,
+                          std::string& failure) {
     const std::uint64_t points = std::uint64_t{count[0]} * count[1] * count[2];
     char extent[128];
     std::snprintf(extent, sizeof extent, "%u %u %u %u %u %u", first[0], first[0] + count[0] - 1,
@@ -64,19 +65,19 @@ bool writeRectilinearGrid(const std::string& path, const std::array<std::vector<
     xml += "      </Coordinates>\n    </Piece>\n  </RectilinearGrid>\n"
            "  <AppendedData encoding=\"raw\">\n   _";
 
-    std::FILE* file = std::fopen(path.c_str(), "wb");
-    if (file == nullptr) return false;
-    bool ok = writeAll(file, xml.data(), xml.size());
-    for (const VtkArray& a : arrays)
-        ok = ok && writeBlock(file, a.values, 4 * points * static_cast<std::uint64_t>(a.components));
+    NewFile file;
+    file.create(path);
+    file.write(xml.data(), xml.size());
+    for (const VtkArray& a : arrays) writeBlock(file, a.values, 4 * points * static_cast<std::uint64_t>(a.components));
     for (int axis = 0; axis < 3; ++axis)
-        ok = ok && writeBlock(file, lines[axis].data() + first[axis], 8 * std::uint64_t{count[axis]});
+        writeBlock(file, lines[axis].data() + first[axis], 8 * std::uint64_t{count[axis]});
     const char tail[] = "\n  </AppendedData>\n</VTKFile>\n";
-    ok = ok && writeAll(file, tail, sizeof tail - 1);
-    return closeChecked(file, ok);
+    file.write(tail, sizeof tail - 1);
+    return finish(file, failure);
 }
 
-bool writeCollection(const std::string& path, const std::vector<VtkCollectionEntry>& entries) {
+bool writeCollection(const std::string& path, const std::vector<VtkCollectionEntry>& entries,
+                     std::string& failure) {
     std::string xml =
         "<?xml version=\"1.0\"?>\n"
         "<VTKFile type=\"Collection\" version=\"1.0\" byte_order=\"LittleEndian\">\n"
@@ -88,7 +89,8 @@ bool writeCollection(const std::string& path, const std::vector<VtkCollectionEnt
                "\"/>\n";
     }
     xml += "  </Collection>\n</VTKFile>\n";
-    std::FILE* file = std::fopen(path.c_str(), "wb");
-    if (file == nullptr) return false;
-    return closeChecked(file, writeAll(file, xml.data(), xml.size()));
+    NewFile file;
+    file.create(path);
+    file.write(xml.data(), xml.size());
+    return finish(file, failure);
 }

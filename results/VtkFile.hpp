@@ -17,15 +17,18 @@ struct VtkArray {
 // Writes a rectilinear grid of the nodes first[a] .. first[a] + count[a] - 1 of
 // the mesh `lines` (the real coordinates, as doubles), with one point-data
 // array per entry of `arrays` and the field-data value `label` = `value`
-// (the time of a snapshot, the frequency of a map). False when the file could
-// not be written completely.
+// (the time of a snapshot, the frequency of a map). The file appears whole
+// or not at all (common/NewFile.hpp); false, with the reason in `failure`,
+// when it could not be written completely.
 bool writeRectilinearGrid(const std::string& path, const std::array<std::vector<double>, 3>& lines,
                           const std::uint32_t first[3], const std::uint32_t count[3],
-                          const std::vector<VtkArray>& arrays, const char* label, double value);
+                          const std::vector<VtkArray>& arrays, const char* label, double value,
+                          std::string& failure);
 
 struct VtkCollectionEntry {
     double timestep;   // what ParaView steps through: seconds or hertz
     std::string file;  // relative to the collection
 };
 
-bool writeCollection(const std::string& path, const std::vector<VtkCollectionEntry>& entries);
+bool writeCollection(const std::string& path, const std::vector<VtkCollectionEntry>& entries,
+                     std::string& failure);

@@ -59,7 +59,7 @@ MUTANTS = [
     ("results/DatasetWriter.cpp", "* 2.0 * z1 / factor[k]", "* 1.0 * z1 / factor[k]"),
     ("results/DatasetWriter.cpp", "v = (1.0 - t) * voltage[m] + t * voltage[m - 1];",
      "v = t * voltage[m] + (1.0 - t) * voltage[m - 1];"),
-    ("results/DatasetWriter.cpp", "if (!ok) std::remove", "if (ok) std::remove"),
+    ("common/NewFile.cpp", "    unlink(temporary.c_str());\n    return false;", "    return false;"),
     ("driver/RunLoop.cpp", "if (s >= maxTimesteps)", "if (s > maxTimesteps)"),
     # Later code: wide kernels, several steps per sweep, guard rails.
     ("engine/FieldKernelsWide.cpp", "_mm256_sub_ps(near, in) :", "_mm256_sub_ps(in, near) :"),

@@ -121,8 +121,20 @@ TEST(Processes, FailuresEndAllProcessesWithOneMessage) {
         EXPECT_EQ(count(r.err, c.message), 1) << c.file << r.err;
         EXPECT_EQ(count(r.err, "ERROR: "), c.errorLines) << c.file << r.err;
     }
-    // Views need the whole grid in one process.
+    // Processes given other arguments (a launch with ':' sections) would
+    // part ways and wait for each other forever: all end at once instead.
     writeFile(dir / "box.txt", boxDescription(12, 10, 8, "Electric 1 0 50 x 0.004,0.004,0.004 0.006,0.004,0.004\n"));
+    const struct { std::string args; const char* message; } launches[] = {
+        {"box.txt -v0 : -np 1 " FENDRIX_BINARY " box.txt -v0 -r", "process 1 differs from process 0's 'box.txt -v0'"},
+        {"box.txt -v0 : -np 2 " FENDRIX_BINARY " thin.txt -v0", "processes 1, 2 differ from process 0's 'box.txt -v0'"},
+    };
+    for (const auto& launch : launches) {
+        const Output r = runShared(1, launch.args, dir);
+        EXPECT_EQ(r.status, -38 & 0xFF) << launch.args << r.err;
+        EXPECT_EQ(count(r.err, launch.message), 1) << r.err;
+        EXPECT_EQ(count(r.err, "ERROR: "), 1) << r.err;
+    }
+    // Views need the whole grid in one process.
     const Output r = runShared(2, "box.txt -v0 --snapshot-every=10", dir);
     EXPECT_EQ(r.status, -37 & 0xFF);
     EXPECT_EQ(count(r.err, "ERROR: Field views need the whole grid"), 1) << r.err;
