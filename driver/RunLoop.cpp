@@ -8,6 +8,7 @@
 #include "common/ProcessGroup.hpp"
 #include "common/Verbosity.hpp"
 #include "driver/Clock.hpp"
+#include "driver/ProgressRate.hpp"
 #include "driver/Simulation.hpp"
 #include "engine/PlaneExchange.hpp"
 
@@ -71,7 +72,7 @@ int Simulation::run() {
     }
     const std::int64_t startTime = clockMilliseconds();
     std::int64_t lastReportTime = startTime;
-    const double megaCells = static_cast<double>(grid.cellCount()) * 1e-6;
+    ProgressRate rate{static_cast<double>(grid.cellCount()) * 1e-6};
     grid.sampleProbes();
     if (views.active()) views.start();
 
@@ -81,7 +82,6 @@ int Simulation::run() {
 
     double maxEnergy = 0.0;
     double energyRatio = 1.0;
-    std::uint32_t lastReportedStep = 0;
     int lastProgressCode = 2;
 
     while (excited) {
@@ -122,11 +122,9 @@ int Simulation::run() {
         }
         if (report) {
             if (verboseLevel >= 0) {
-                double rate = (s - lastReportedStep) * megaCells /
-                              static_cast<double>(now - lastReportTime) * 1000.0;
-                std::printf("Timestep %d: %1.1f MC/s, %1.1f dB\n", static_cast<int>(s), rate,
+                std::printf("Timestep %d: %1.1f MC/s, %1.1f dB\n", static_cast<int>(s),
+                            rate.at(s, static_cast<double>(now - lastReportTime)),
                             std::fabs(10.0 * std::log10(energyRatio)));
-                lastReportedStep = s;
             } else {
                 int code = s < excitationLength
                                ? static_cast<int>(s * 22u / excitationLength + 3u)

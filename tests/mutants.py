@@ -91,6 +91,27 @@ MUTANTS = [
     ("engine/FieldEnergy.cpp", "(bits & 0x7fffffff) >= (64 << 23)", "(bits & 0x7fffffff) >= (67 << 23)"),
     ("engine/FieldEnergy.cpp", "constexpr float kLargeSum = 0x1p-101f;", "constexpr float kLargeSum = 0x1p-110f;"),
     ("engine/FieldEnergy.cpp", "for (int l = 0; l < 8; ++l) large", "for (int l = 0; l < 3; ++l) large"),
+    # Map values, border planes, port loops, the one-process gather, limits and reports.
+    ("results/NodeFields.cpp", "                           h[base + b1 + c1];", "                           h[base + b0 + c0];"),
+    ("results/NodeFields.cpp", "engine.hField[base + after[across][node[across]]]",
+     "engine.hField[base + before[across][node[across]]]"),
+    ("results/FieldViews.cpp", "                re[k] += e[k] * cH;", "                re[k] += e[k] * cE;"),
+    ("engine/PlaneExchange.cpp", "plane + 12 * b, in + 8 * b, 8 * sizeof(float)", "plane + 12 * b, in + 8 * b, 4 * sizeof(float)"),
+    ("probes/CurrentProbe.cpp", "if (a != direction && p1[a] == p2[a])", "if (p1[a] == p2[a])"),
+    ("common/ProcessGroup.cpp", "        all.assign(first, first + bytes);\n        sizes.push_back(bytes);\n",
+     "        all.assign(first, first + bytes);\n"),
+    ("driver/ViewOptions.cpp", "constexpr std::size_t kMaxPlanes = 32;", "constexpr std::size_t kMaxPlanes = 33;"),
+    ("driver/ViewOptions.cpp", "request.mapFrequencies.size() > kMaxFrequencies", "request.mapFrequencies.size() >= kMaxFrequencies"),
+    ("grid/EngineLookups.cpp", "checkedStorageBytes(storedBlocks, 192) == 0", "checkedStorageBytes(storedBlocks, 96) == 0"),
+    ("grid/EngineLookups.cpp", "(18u * allBlocks) >> 16", "(18u * allBlocks) >> 18"),
+    ("grid/GridBuild.cpp", "static_cast<int>((192u * B) >> 20)", "static_cast<int>((96u * B) >> 20)"),
+    ("driver/ProgressRate.hpp", "        lastStep = step;\n", ""),
+    # The files of a run: links, failed writes, earlier views, long names, bands.
+    ("common/NewFile.cpp", "if (!S_ISLNK(info.st_mode) && !ours) {", "if (!ours) {"),
+    ("results/FieldViews.cpp", "    if (!failed) ++snapshotCount;", "    ++snapshotCount;"),
+    ("results/ViewFiles.cpp", "        if (!fs::is_regular_file(status) && !fs::is_symlink(status)) continue;\n", ""),
+    ("driver/SetupChecks.cpp", "if (name.size() > longestName)", "if (name.size() > longestName + 1)"),
+    ("results/FieldViews.cpp", "if (f < low || f > high) {", "if (f < low) {"),
 ]
 
 

@@ -11,6 +11,7 @@
 
 #include "common/ErrorNumbers.hpp"
 #include "driver/ViewOptions.hpp"
+#include "driver/Simulation.hpp"
 #include "results/NodeFields.hpp"
 
 namespace {
@@ -51,6 +52,26 @@ TEST(FieldViews, OptionsAreReadOrRejectedWithTheirOwnNumber) {
         if (c.status == 0) {
             EXPECT_TRUE(request.any());
         }
+    }
+    // At most 32 planes of each kind and 64 frequencies, exactly.
+    const auto many = [](int planes, int frequencies, const std::string& kind) {
+        std::vector<std::string> args = {"--snapshot-every=5"};
+        if (kind == "--snapshot-plane=") args.push_back("--map-plane=x:0");
+        for (int i = 0; i < planes; ++i) args.push_back(kind + "z:0." + std::to_string(i));
+        std::string list = "--map-freq=1e9";
+        for (int i = 1; i < frequencies; ++i) list += ",2e9";
+        args.push_back(list);
+        return args;
+    };
+    const struct { int planes, frequencies; std::string kind; int status; } limits[] = {
+        {32, 64, "--map-plane=", 0},      {33, 1, "--map-plane=", run_error::kViewCombination},
+        {32, 1, "--snapshot-plane=", 0}, {33, 1, "--snapshot-plane=", run_error::kViewCombination},
+        {1, 65, "--map-plane=", run_error::kViewCombination},
+    };
+    for (const auto& c : limits) {
+        ViewRequest request;
+        EXPECT_EQ(readOptions(many(c.planes, c.frequencies, c.kind), request), c.status)
+            << c.planes << " " << c.kind << c.frequencies;
     }
     ViewRequest request;
     ASSERT_EQ(readOptions(cases[1].args, request), 0);
@@ -149,4 +170,75 @@ TEST(FieldViews, MisplacedViewsStopTheRunUnwritableViewsDoNot) {
     EXPECT_EQ(r.status, run_error::kViewsLost & 0xFF);
     EXPECT_NE(r.err.find("ERROR: Can't write field view"), std::string::npos) << r.err;
     EXPECT_TRUE(std::filesystem::exists(dir / "out.dat"));
+}
+
+// The maps' H and sheet current against a hand computation from the stored
+// line integrals: H_a at a node is the mean of the four faces around it
+// across a, over the dual edge; J on a z-plane is z x (H half a cell above -
+// H half a cell below), each the mean of the two faces beside the node; both
+// summed with e^(-j w t) at H's time, half a step after E, and divided by the
+// wave incident at port 1, (V - R I) / 2.
+TEST(FieldViews, MapsOfHAndCurrentMatchAHandComputation) {
+    using namespace testing_support;
+    using cd = std::complex<double>;
+    const auto dir = scratchDir("map_values");
+    auto sim = simulationOf(boxDescription(12, 10, 9,
+                                           "Dielectric 4.4 0.02\nCube 0,0,0 0.011,0.009,0.003\n/\n"
+                                           "Electric 1 0 50 x 0.004,0.004,0.004 0.006,0.004,0.004\n",
+                                           "Sim 0 1e-3 4 " + (dir / "out.dat").string()));
+    ASSERT_TRUE(sim);
+    FdtdEngine& g = *sim->engine;
+    FieldViews& views = sim->views;
+    views.request.mapPlanes = {{2, 0.004}};
+    views.request.mapFrequencies = {3e9};
+    const std::uint32_t chunk = 12, x = 5, y = 5, z = 4;
+    ASSERT_EQ(views.prepare(g, sim->results, chunk, 0, 0), 0);
+    const auto h = [&](int c, std::uint32_t i, std::uint32_t j, std::uint32_t k) {
+        return double(g.hField[g.fieldIndex(i, j, k, c)]);
+    };
+    cd sums[5] = {}, voltage = 0, current = 0;  // Hx, Hy, Hz, Jx, Jy
+    const double w = -2 * 3.141592653589793 * 3e9;
+    const auto sample = [&] {
+        const cd phase = std::polar(1.0, w * g.fieldTime(true));
+        sums[0] += 0.25e3 * (h(0, x, y - 1, z - 1) + h(0, x, y, z - 1) + h(0, x, y - 1, z) + h(0, x, y, z)) * phase;
+        sums[1] += 0.25e3 * (h(1, x - 1, y, z - 1) + h(1, x, y, z - 1) + h(1, x - 1, y, z) + h(1, x, y, z)) * phase;
+        sums[2] += 0.25e3 * (h(2, x - 1, y - 1, z) + h(2, x, y - 1, z) + h(2, x - 1, y, z) + h(2, x, y, z)) * phase;
+        const double hyAbove = 0.5e3 * (h(1, x - 1, y, z) + h(1, x, y, z));
+        const double hyBelow = 0.5e3 * (h(1, x - 1, y, z - 1) + h(1, x, y, z - 1));
+        const double hxAbove = 0.5e3 * (h(0, x, y - 1, z) + h(0, x, y, z));
+        const double hxBelow = 0.5e3 * (h(0, x, y - 1, z - 1) + h(0, x, y, z - 1));
+        sums[3] += -(hyAbove - hyBelow) * phase;
+        sums[4] += (hxAbove - hxBelow) * phase;
+        voltage += sim->results.ports[0]->value() * std::polar(1.0, w * g.fieldTime(false));
+        current += sim->results.sourceCurrent->value() * phase;
+    };
+    views.start();
+    sample();
+    for (int n = 0; n < 60; ++n) {
+        views.runChunk(chunk);
+        sample();
+    }
+    captured(0, [&] { views.finish(); return 0; });
+    ASSERT_FALSE(views.lost());
+
+    // Blocks after the '_': E, H, J magnitudes and phases (3 floats per node,
+    // x fastest), each after its 64-bit byte count.
+    const std::string file = readFile(dir / "out_views" / "map_z4_0.vtr");
+    const std::size_t data = file.find("encoding=\"raw\">\n   _") + 20;
+    const std::size_t nodes = 12 * 10, node = y * 12 + x;
+    const auto value = [&](int quantity, int c) {
+        float magnitude, phase;
+        const std::size_t block = data + 2 * quantity * (8 + 12 * nodes);
+        std::memcpy(&magnitude, file.data() + block + 8 + 4 * (3 * node + c), 4);
+        std::memcpy(&phase, file.data() + block + (8 + 12 * nodes) + 8 + 4 * (3 * node + c), 4);
+        return std::polar(double(magnitude), phase / 57.29577951308232);
+    };
+    const cd incident = 0.5 * (voltage - 50.0 * current);
+    double largest = 0;
+    for (const cd& s : sums) largest = std::max(largest, std::abs(s / incident));
+    ASSERT_GT(largest, 0.0);
+    for (int k = 0; k < 5; ++k) {
+        const cd want = sums[k] / incident, got = value(k < 3 ? 1 : 2, k % 3);
+        EXPECT_LT(std::abs(got - want), 1e-3 * largest) << k << ": " << got << " against " << want;
+    }
 }

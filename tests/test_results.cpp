@@ -74,6 +74,22 @@ TEST(Results, PortProbesSumPathsAndLoops) {
         const std::uint32_t got[4] = {current.lowIndex[0], current.highIndex[0], current.lowIndex[1], current.highIndex[1]};
         EXPECT_TRUE(std::equal(got, got + 4, loops[i])) << i;
     }
+    // A port whose middle plane across the current lies between mesh lines:
+    // the loop stays in that plane's cell along the current, whichever half
+    // of the cell it lies in.
+    const struct { int direction; double p1[3], p2[3]; std::uint32_t low[3], high[3]; } between[] = {
+        {2, {1.5, 2.0, 3.7}, {3.5, 2.0, 3.7}, {1, 1, 3}, {3, 2, 3}},
+        {0, {4.3, 1.2, 2.5}, {4.3, 1.2, 5.5}, {4, 0, 2}, {4, 2, 5}},
+        {1, {2.0, 5.6, 1.0}, {4.6, 5.6, 1.0}, {1, 5, 0}, {5, 5, 1}},
+    };
+    for (const auto& c : between) {
+        current.direction = c.direction;
+        current.place(c.p1, c.p2);
+        for (int a = 0; a < 3; ++a) {
+            EXPECT_EQ(current.lowIndex[a], c.low[a]) << c.direction << " axis " << a;
+            EXPECT_EQ(current.highIndex[a], c.high[a]) << c.direction << " axis " << a;
+        }
+    }
 }
 
 // Running transforms: v e^(-j w t) with t at whole steps for voltages and half
