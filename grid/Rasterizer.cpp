@@ -15,6 +15,13 @@ struct PointMaterial {
     double epsR, sigma, muR, sigmaM;
 };
 
+bool anyShapeContains(const std::vector<GeoObject*>& shapes, const double point[3]) {
+    for (const GeoObject* shape : shapes) {
+        if (shape->contains(point)) return true;
+    }
+    return false;
+}
+
 }  // namespace
 
 void FdtdEngine::collectShapes(std::vector<GeoObject*>& out, int x, int y, int z, int kindMask) const {
@@ -201,7 +208,7 @@ void FdtdEngine::fillMetals() {
                 for (int c = 0; c < 3; ++c) {
                     const int a = (c + 1) % 3;
                     const int b = (c + 2) % 3;
-                    // The edge belongs to a metal when its midpoint does; the edge
+                    // The edge belongs to the metal that holds its midpoint; the edge
                     // of the last line is tested half a cell beyond it.
                     const double* lines = meshLines[c].data();
                     double q[3] = {meshLines[0][x], meshLines[1][y], meshLines[2][z]};
@@ -215,6 +222,22 @@ void FdtdEngine::fillMetals() {
                         }
                     }
                     if (hit == nullptr) continue;
+                    // But an edge that crosses the border of the metal stays open:
+                    // closing it would carry the metal to the node beyond the border
+                    // along this edge alone, while the edges along the line through
+                    // that node stay open. Such a comb of one-cell stubs along a strip
+                    // adds charge without a current path and slows the wave far more
+                    // than the border's true position would. The ends are tested a
+                    // millionth of the edge inwards, so that an end on the border or
+                    // at a corner of a shape counts as covered.
+                    if (p[c] < lineCount[c] - 1) {
+                        const double inset = (lines[p[c] + 1] - lines[p[c]]) * 1e-6;
+                        double end[3] = {q[0], q[1], q[2]};
+                        end[c] = lines[p[c]] + inset;
+                        const bool lowerEndCovered = anyShapeContains(row, end);
+                        end[c] = lines[p[c] + 1] - inset;
+                        if (!lowerEndCovered || !anyShapeContains(row, end)) continue;
+                    }
                     hit->used = 1;
                     if (hit->material == nullptr) continue;
 
