@@ -133,11 +133,18 @@ def build_parser() -> argparse.ArgumentParser:
 
 def main(argv=None) -> int:
     args = build_parser().parse_args(argv)
-    from .sweep import SweepError
+    from .sweep import SweepError, SweepStopped
 
     try:
         return args.func(args)
-    except (DatasetError, DescriptionError, SweepError, OSError, ValueError) as e:  # ModelError too
+    except SweepStopped as e:
+        print(f"sweep {e}: its simulators were stopped and waited for", file=sys.stderr)
+        return 128 + e.signum
+    except OSError as e:  # the file name, where the system gives one
+        where = f"{e.filename}: " if e.filename else ""
+        print(f"error: {where}{e.strerror or e}", file=sys.stderr)
+        return 1
+    except (DatasetError, DescriptionError, SweepError, ValueError) as e:  # ModelError too
         print(f"error: {e}", file=sys.stderr)
         return 1
     except KeyboardInterrupt:

@@ -59,12 +59,14 @@ class Description:
         if i >= len(self.lines) or not self.lines[i].startswith("Sim "):
             raise DescriptionError(f"{self.path}: no Sim line after the comments")
         line = self.lines[i]
+        self._sim_index = i
         pos = 4
         for pattern in (_INT, _REAL, _INT):
             m = pattern.match(line, pos)
             if not m or line[m.end():m.end() + 1] != " ":
                 raise DescriptionError(f"{self.path}: malformed Sim line")
             pos = m.end() + 1
+        self._results_at = pos
         return line[pos:].rstrip("\n")
 
     def _find_ports(self) -> list:
@@ -112,10 +114,15 @@ class Description:
         """|reference impedance| of ports 1..n, in port-number order."""
         return [p.resistance for p in sorted(self.ports, key=lambda p: p.number)]
 
-    def renumbered(self, excited: int) -> str:
+    def renumbered(self, excited: int, results: str = None) -> str:
         """The description with port ``excited`` as port 1; the other ports keep
-        their relative order as 2..n.  Nothing else changes."""
+        their relative order as 2..n, and the results file name is ``results``
+        when given.  Nothing else changes."""
         lines = list(self.lines)
+        if results is not None:
+            sim = lines[self._sim_index]
+            end = "\n" if sim.endswith("\n") else ""
+            lines[self._sim_index] = sim[:self._results_at] + results + end
         for port in self.ports:
             new = port_map(excited, port.number)
             m = _ELECTRIC.match(port.text)

@@ -21,9 +21,14 @@ from __future__ import annotations
 import math
 from dataclasses import dataclass, field
 
+from .checks import ModelError, number, whole
 from .shapes import fmt, metal_sheet
 
 C0 = 299792458.0
+# The simulator's grid limit for one process (its error -21): storage blocks of
+# four nodes, 192 bytes each, addressed with 32 bits.
+MAX_NODES = 4 * (2 ** 32 // 192)
+MAX_LINES = 100_000  # per axis: far beyond any sound mesh, and the mesher stays quick
 
 
 @dataclass
@@ -37,6 +42,44 @@ class Settings:
     domain: list = field(default_factory=lambda: [None, None, None])
     extra: list = field(default_factory=lambda: [[], [], []])
     refine: list = field(default_factory=list)  # (corner, corner, cell)
+    max_nodes: int = MAX_NODES
+
+
+def check_setting(name, value):
+    """One scalar mesh setting, checked; returns the value to store (margin in
+    the caller's units, converted by the caller)."""
+    what = f"mesh setting {name}"
+    if name == "cells_per_wavelength":
+        return number(value, what, low=2, high=1000)
+    if name == "ratio":
+        return number(value, what, low=1.1, high=10,
+                      hint=" (the largest neighbouring-cell ratio: 1.1 to 10; 1.5 is usual)")
+    if name == "thin_cells":
+        return whole(value, what, 1, 1000)
+    if name == "margin":
+        return None if value is None else number(value, what, low=0)
+    if name == "density":
+        return number(value, what, above=0, high=1000, hint=" (1 is the default; 2 halves the cells)")
+    if name == "thirds":
+        if not isinstance(value, bool):
+            raise ModelError(f"{what}: {value!r} must be True or False")
+        return value
+    if name == "max_nodes":
+        return whole(value, what, 8, hint=f" (the simulator's limit for one process is {MAX_NODES})")
+    raise ModelError(f"mesh setting {name!r} unknown; known: {', '.join(SCALAR_SETTINGS)}")
+
+
+SCALAR_SETTINGS = ("cells_per_wavelength", "ratio", "thin_cells", "margin", "density", "thirds",
+                   "max_nodes")
+
+
+def check_settings(st):
+    for name in SCALAR_SETTINGS:
+        value = getattr(st, name)
+        if name == "margin" and value is not None:
+            number(value, "mesh setting margin", low=0)
+        else:
+            check_setting(name, value)
 
 
 class Mesh:
@@ -148,6 +191,7 @@ def structure_extent(model):
 
 def make_mesh(model) -> Mesh:
     st = model.settings
+    check_settings(st)
     extent = structure_extent(model)
     fmax = model.max_frequency()
     fc = (model.f1 + model.f2) / 2 if model.excitation == "band" else model.f2 / 2
@@ -155,7 +199,7 @@ def make_mesh(model) -> Mesh:
     nmin = max(2, math.ceil(st.thin_cells * st.density))
     air = C0 / fmax / st.cells_per_wavelength / st.density
     sheet_cell = _sheet_cell(model, nmin)
-    lines = []
+    doms, limit_sets = [], []
     for k in range(3):
         lo, hi = extent[k]
         if st.domain[k]:
@@ -163,20 +207,103 @@ def make_mesh(model) -> Mesh:
         else:
             dom = (lo - margin if model.boundary[2 * k] == "2" else lo,
                    hi + margin if model.boundary[2 * k + 1] == "2" else hi)
+        if not (math.isfinite(dom[0]) and math.isfinite(dom[1])) or not dom[0] < dom[1]:
+            raise ModelError(f"{model.name}: the domain along {'xyz'[k]} has no extent "
+                             f"({dom[0]:g}..{dom[1]:g} m): give it one with domain({'xyz'[k]}=...) "
+                             f"or an absorbing face there")
         limits = [(dom[0], dom[1], air)]
         for s in model.shapes():
             if s.material.kind == "dielectric":
                 a, b = s.bbox()
                 limits.append((a[k], b[k], air / math.sqrt(s.material.eps_r)))
         limits += [(a[k], b[k], h) for a, b, h in st.refine]
-        axis = _Axis(k, dom, (max(lo, dom[0]), min(hi, dom[1])), limits, nmin, st.ratio)
+        doms.append(dom)
+        limit_sets.append(limits)
+    least = [max(2, _least_lines(dom, limits)) for dom, limits in zip(doms, limit_sets)]
+    _check_budget(model, least, "at least")
+    lines = []
+    for k in range(3):
+        lo, hi = extent[k]
+        dom = doms[k]
+        others = math.prod(least) // least[k]
+        cap = min(MAX_LINES, st.max_nodes // others + 1)
+        axis = _Axis(k, dom, (max(lo, dom[0]), min(hi, dom[1])), limit_sets[k], nmin, st.ratio,
+                     _Budget(model, k, cap))
         axis.collect(model, st, sheet_cell)
         ls = axis.fill()
         if model.radiation:
             ls = _fit_far_field(ls, axis.feature, max(model.radiation[3], 2) + 2, st.ratio,
-                                axis.hard, axis.hmax)
+                                axis.hard, axis.hmax, axis.budget)
+        _check_resolution(model, k, ls)
         lines.append(ls)
+        least[k] = len(ls)
+    _check_budget(model, least, "")
     return Mesh(lines, model, extent)
+
+
+def _least_lines(dom, limits) -> int:
+    """Lines the cell limits alone ask for across the domain: a lower bound
+    of the mesh, cheap to know before any line is placed."""
+    cuts = sorted({dom[0], dom[1]} | {min(max(v, dom[0]), dom[1]) for a, b, _ in limits
+                                      for v in (a, b)})
+    total = 0.0
+    for a, b in zip(cuts, cuts[1:]):
+        mid = (a + b) / 2
+        h = min(h for lo, hi, h in limits if lo <= mid <= hi)
+        total += (b - a) / h
+    return math.ceil(min(total, 1e15)) + 1  # beyond any budget already
+
+
+def _nodes(counts) -> int:
+    """Nodes as the simulator stores them: x rounded up to blocks of four."""
+    return (counts[0] + 3) // 4 * 4 * counts[1] * counts[2]
+
+
+def _check_budget(model, counts, qualifier):
+    budget = model.settings.max_nodes
+    nodes = _nodes(counts)
+    if nodes > budget:
+        about = f"{qualifier} " if qualifier else ""
+        raise ModelError(
+            f"{model.name}: the mesh needs {about}{counts[0]} x {counts[1]} x {counts[2]} lines, "
+            f"{nodes:.3g} nodes, beyond the budget of {budget} nodes (the simulator's limit for "
+            f"one process is {MAX_NODES}): lower cells_per_wavelength or density, enlarge "
+            f"refinement cells, shrink the margin or the domain, check the units, or raise "
+            f"mesh_settings(max_nodes=...) for a run over several processes")
+
+
+class _Budget:
+    """The most lines one axis may get; raises ModelError beyond them."""
+
+    def __init__(self, model, k, cap):
+        self.model, self.k, self.cap = model, k, cap
+
+    def check(self, count):
+        if count > self.cap:
+            what = "the node budget" if self.cap < MAX_LINES else f"{MAX_LINES} lines"
+            raise ModelError(
+                f"{self.model.name}: the mesh along {'xyz'[self.k]} needs more than {self.cap} "
+                f"lines, beyond {what} (max_nodes {self.model.settings.max_nodes}): thin layers, "
+                f"gaps or refinement cells far smaller than the structure, a grading ratio close "
+                f"to 1, or too fine cells per wavelength or density")
+
+
+    def runaway(self, ratio):
+        raise ModelError(
+            f"{self.model.name}: the mesh along {'xyz'[self.k]} cannot keep neighbouring cells "
+            f"within the ratio {ratio:g} between the fixed lines (edges, thin layers): "
+            f"mesh_settings(ratio=...) of 1.2 to 2 can")
+
+
+def _check_resolution(model, k, lines):
+    """The description carries ten digits: lines closer than that would merge."""
+    printed = [float(fmt(v)) for v in lines]
+    for a, b in zip(printed, printed[1:]):
+        if not a < b:
+            raise ModelError(f"{model.name}: mesh lines along {'xyz'[k]} near {a:g} m are closer "
+                             f"than the ten digits of the description resolve; cells that small "
+                             f"so far from the origin need the structure moved nearer to it or "
+                             f"larger thin cells")
 
 
 def _sheet_cell(model, nmin):
@@ -196,9 +323,10 @@ def _sheet_cell(model, nmin):
 
 
 class _Axis:
-    def __init__(self, k, dom, feature, limits, nmin, ratio):
+    def __init__(self, k, dom, feature, limits, nmin, ratio, budget):
         self.k, self.dom, self.feature = k, dom, feature
         self.limits, self.nmin, self.ratio = limits, nmin, ratio
+        self.budget = budget
         self.points = {}  # coordinate -> set of metal-edge sides (0: hard)
         self.features = set()  # coordinates of shape edges (they bound thin layers)
 
@@ -240,6 +368,7 @@ class _Axis:
 
     def fill(self) -> list:
         coords = sorted(self.points)
+        self.budget.check(len(coords))
         # free metal edges: one side only, nothing else at that coordinate
         thirds = {c: next(iter(s)) for c, s in self.points.items() if len(s) == 1 and 0 not in s}
         target = {}
@@ -271,10 +400,10 @@ class _Axis:
             lines = [xs[0]]
             for a, b in zip(xs, xs[1:]):
                 if (a, b) not in fixed:
-                    lines += self._fill_interval(a, b, pts, grow)[1:-1]
+                    lines += self._fill_interval(a, b, pts, grow, len(lines))[1:-1]
                 lines.append(b)
             self.hard = _Hard(xs, fixed)
-            lines = _smooth(lines, self.ratio, self.hard, self.hmax)
+            lines = _smooth(lines, self.ratio, self.hard, self.hmax, self.budget)
             again = False
             for i in range(len(lines) - 1):
                 c = fixed.get((lines[i], lines[i + 1]))
@@ -288,17 +417,19 @@ class _Axis:
                 break
         return lines
 
-    def _fill_interval(self, a, b, pts, grow, samples=400):
+    def _fill_interval(self, a, b, pts, grow, before, samples=400):
         xs = [a + (b - a) * i / samples for i in range(samples + 1)]
         near = sorted(pts, key=lambda p: min(abs(p - a), abs(p - b)))[:8]
         hs = [min(self.hmax(x), min(pts[p] + grow * abs(x - p) for p in near)) for x in xs]
         cum = [0.0]
         for i in range(samples):
             cum.append(cum[-1] + (xs[i + 1] - xs[i]) * 0.5 * (1 / hs[i] + 1 / hs[i + 1]))
+        self.budget.check(before + min(cum[-1], 1e15))
         n = max(1, math.ceil(cum[-1] - 1e-6))
         gap = self.layer(a, b)
         if gap:  # this piece's share of the layer's cells
             n = max(n, math.ceil(self.nmin * (b - a) / (gap[1] - gap[0]) - 1e-6))
+        self.budget.check(before + n)
         out, j = [a], 0
         for m in range(1, n):
             t = cum[-1] * m / n
@@ -323,10 +454,13 @@ def _violations(lines, ratio, hard, hmax) -> set:
     return bad
 
 
-def _smooth(lines, ratio, hard, hmax, sweeps=60):
+def _smooth(lines, ratio, hard, hmax, budget, sweeps=60):
     """Even out the grading where it fails: the free lines between the hard
     lines around a failing cell slide towards a geometric progression with
-    their neighbours; a cell that still fails is halved, and so on."""
+    their neighbours; a cell that still fails is halved, and so on.  Halving
+    that runs away (the ratio cannot be met between the hard lines) stops at
+    eight times the lines it started with."""
+    runaway = 8 * len(lines) + 100
     for _ in range(100):
         bad = _violations(lines, ratio, hard, hmax)
         if not bad:
@@ -350,6 +484,9 @@ def _smooth(lines, ratio, hard, hmax, sweeps=60):
                 lines[i] = a + (b - a) * t / (1 + t)
         bad = _violations(lines, ratio, hard, hmax)
         lines = sorted(lines + [(lines[i] + lines[i + 1]) / 2 for i in bad])
+        budget.check(len(lines))
+        if len(lines) > runaway:
+            budget.runaway(ratio)
     return lines
 
 
@@ -361,7 +498,7 @@ class _Hard(set):
         self.fixed = fixed
 
 
-def _fit_far_field(lines, feature, need, ratio, hard, hmax):
+def _fit_far_field(lines, feature, need, ratio, hard, hmax, budget):
     """At least `need` cells between each border and the structure."""
     for _ in range(100):
         below = [x for x in lines if x < feature[0]]
@@ -374,5 +511,5 @@ def _fit_far_field(lines, feature, need, ratio, hard, hmax):
         gaps = [(b - a, a, b) for a, b in zip(side, side[1:])]
         _, a, b = max(gaps)
         lines = sorted(lines + [(a + b) / 2])
-        lines = _smooth(lines, ratio, hard, hmax)
+        lines = _smooth(lines, ratio, hard, hmax, budget)
     return lines

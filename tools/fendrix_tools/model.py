@@ -25,6 +25,7 @@ import tempfile
 from pathlib import Path
 
 from . import mesher
+from .checks import ModelError, items, label, number, text, whole
 from .shapes import Box, Cylinder, Polygon, fmt, AXES
 
 LENGTH_UNITS = {"m": 1.0, "cm": 1e-2, "mm": 1e-3, "um": 1e-6, "µm": 1e-6, "mil": 25.4e-6,
@@ -37,8 +38,9 @@ EPS0 = 8.85418781762e-12
 MU0 = 1.256637062e-6
 
 
-class ModelError(ValueError):
-    """A structure that would not give a meaningful run; the message names the object."""
+MAX_POINTS = 100000  # the simulator's most frequency points
+MAX_ANGLES = 3601  # its most azimuths or elevations
+F_RANGE = (1.0, 1e15)  # Hz: the band's upper frequency; beyond, the units are wrong
 
 
 def rnd(v: float) -> float:
@@ -60,14 +62,22 @@ class Material:
         self.shapes.append(shape)
         return shape
 
+    def _shape_name(self, name, kind):
+        if name is not None:
+            return label(name, f"{self.name} {kind} name")
+        return f"{self.name} {kind}"
+
     def box(self, corner1, corner2, name=None):
-        return self._add(Box(self.model._point(corner1), self.model._point(corner2)), name)
+        what = self._shape_name(name, "box")
+        return self._add(Box(self.model._point(corner1, f"{what}: corner1"),
+                             self.model._point(corner2, f"{what}: corner2")), name)
 
     def cylinder(self, start, end, radius, name=None):
-        s, e = self.model._point(start), self.model._point(end)
-        r = self.model._length(radius)
+        what = self._shape_name(name, "cylinder")
+        s, e = self.model._point(start, f"{what}: start"), self.model._point(end, f"{what}: end")
+        r = self.model._length(radius, f"{what}: radius")
         if r <= 0 or s == e:
-            raise ModelError(f"{name or self.name + ' cylinder'}: needs a radius above 0 and two "
+            raise ModelError(f"{what}: needs a radius above 0 and two "
                              f"different end points")
         return self._add(Cylinder(r, s, e), name)
 
@@ -75,20 +85,29 @@ class Material:
         """Flat polygon in the plane x=, y= or z= (one of them); points are
         (u, v) pairs along the two other axes in cyclic order (normal z: x, y;
         normal x: y, z; normal y: z, x)."""
+        what = self._shape_name(name, "polygon")
         given = [(a, v) for a, v in enumerate((x, y, z)) if v is not None]
+        points = items(points, f"{what}: points")
         if len(given) != 1 or len(points) < 3:
-            raise ModelError(f"{name or self.name + ' polygon'}: give exactly one of x=, y=, z= "
+            raise ModelError(f"{what}: give exactly one of x=, y=, z= "
                              f"and at least three points")
         axis, pos = given[0]
-        pts = [(rnd(self.model._length(u)), rnd(self.model._length(v))) for u, v in points]
-        return self._add(Polygon(axis, rnd(self.model._length(pos)), pts), name)
+        pts = []
+        for i, p in enumerate(points):
+            u, v = items(p, f"{what}: point {i + 1}", 2)
+            pts.append((rnd(self.model._length(u, f"{what}: point {i + 1}")),
+                        rnd(self.model._length(v, f"{what}: point {i + 1}"))))
+        pos = rnd(self.model._length(pos, f"{what}: {AXES[axis]}="))
+        return self._add(Polygon(axis, pos, pts), name)
 
     def sheet(self, corner1, corner2, name=None):
         """Rectangular sheet between two corners that agree on exactly one axis."""
-        a, b = self.model._point(corner1), self.model._point(corner2)
+        what = self._shape_name(name, "sheet")
+        a = self.model._point(corner1, f"{what}: corner1")
+        b = self.model._point(corner2, f"{what}: corner2")
         flat = [k for k in range(3) if a[k] == b[k]]
         if len(flat) != 1:
-            raise ModelError(f"{name or self.name + ' sheet'}: corners {corner1} and {corner2} "
+            raise ModelError(f"{what}: corners {corner1} and {corner2} "
                              f"must agree on exactly one axis")
         n = flat[0]
         u, v = (n + 1) % 3, (n + 2) % 3
@@ -101,8 +120,11 @@ class Dielectric(Material):
 
     def __init__(self, model, name, eps_r, tan_delta, conductivity):
         super().__init__(model, name)
-        if eps_r <= 0:
-            raise ModelError(f"{name}: relative permittivity must be above 0, not {eps_r}")
+        eps_r = number(eps_r, f"{name}: eps_r", above=0, hint=" (relative permittivity: 1 or more for "
+                       "ordinary materials)")
+        tan_delta = number(tan_delta or 0.0, f"{name}: tan_delta", low=0)
+        conductivity = number(conductivity or 0.0, f"{name}: conductivity", low=0,
+                              hint=" (S/m; a negative loss makes the run unstable)")
         if tan_delta and conductivity:
             raise ModelError(f"{name}: give the loss as tan_delta or as conductivity, not both")
         self.eps_r, self.tan_delta, self.conductivity = eps_r, tan_delta or 0.0, conductivity or 0.0
@@ -120,12 +142,22 @@ class Metal(Material):
     def __init__(self, model, name, conductivity, resistivity, thickness, roughness,
                  sheet_resistance):
         super().__init__(model, name)
+        if conductivity is not None:
+            conductivity = number(conductivity, f"{name}: conductivity", above=0,
+                                  hint=" (S/m; leave it out for a perfect conductor)")
+        if resistivity is not None:
+            resistivity = number(resistivity, f"{name}: resistivity", low=0)
         if conductivity and resistivity:
             raise ModelError(f"{name}: give conductivity or resistivity, not both")
         self.resistivity = 1.0 / conductivity if conductivity else (resistivity or 0.0)
-        self.thickness = model._length(thickness) if thickness else 0.0
-        self.roughness = model._length(roughness) if roughness else 0.0
-        self.sheet_resistance = sheet_resistance or 0.0
+        if not math.isfinite(self.resistivity):
+            raise ModelError(f"{name}: conductivity {conductivity:g} S/m is too small")
+        thickness = 0.0 if thickness is None else number(thickness, f"{name}: thickness", low=0)
+        roughness = 0.0 if roughness is None else number(roughness, f"{name}: roughness", low=0)
+        self.thickness = model._length(thickness, f"{name}: thickness")
+        self.roughness = model._length(roughness, f"{name}: roughness")
+        self.sheet_resistance = 0.0 if sheet_resistance is None else number(
+            sheet_resistance, f"{name}: sheet_resistance", low=0, hint=" (ohms per square)")
         if self.sheet_resistance and self.resistivity:
             raise ModelError(f"{name}: give a sheet resistance or a bulk conductivity, not both")
         if self.resistivity and not self.thickness:
@@ -175,11 +207,12 @@ class Element:
 
 class Model:
     def __init__(self, name: str = "model", unit: str = "mm", frequency_unit: str = "GHz"):
-        if unit not in LENGTH_UNITS or frequency_unit not in FREQUENCY_UNITS:
+        if not isinstance(unit, str) or not isinstance(frequency_unit, str) \
+                or unit not in LENGTH_UNITS or frequency_unit not in FREQUENCY_UNITS:
             raise ModelError(f"unknown unit {unit!r} or {frequency_unit!r}; lengths: "
                              f"{', '.join(LENGTH_UNITS)}; frequencies: "
                              f"{', '.join(FREQUENCY_UNITS)}")
-        self.name = name
+        self.name = text(name, "model name")
         self.scale, self.fscale = LENGTH_UNITS[unit], FREQUENCY_UNITS[frequency_unit]
         self.results = f"{name}.dat"
         self.time_factor, self.energy, self.samples = 20, 1e-4, 4
@@ -192,38 +225,64 @@ class Model:
         self.comments = []
 
     # --- units -------------------------------------------------------------
-    def _length(self, v) -> float:
-        return float(v) * self.scale
+    def _length(self, v, what="length") -> float:
+        """User units to metres; ``what`` names the argument in a message."""
+        m = number(v, what) * self.scale
+        if not math.isfinite(m):
+            raise ModelError(f"{what}: {v!r} is too large")
+        return m
 
-    def _point(self, p) -> tuple:
-        if len(p) != 3:
-            raise ModelError(f"point {p}: needs three coordinates")
-        return tuple(rnd(self._length(v)) for v in p)
+    def _point(self, p, what="point") -> tuple:
+        coords = items(p, f"{what} {p!r}")
+        if len(coords) != 3:
+            raise ModelError(f"{what} {p!r}: needs three coordinates")
+        return tuple(rnd(self._length(v, f"{what} {p!r}")) for v in coords)
+
+    def _frequency(self, f, what) -> float:
+        hz = number(f, what, low=0) * self.fscale
+        if hz > F_RANGE[1]:
+            raise ModelError(f"{what}: {f!r} is above {F_RANGE[1]:g} Hz; check the frequency unit")
+        return rnd(hz)
 
     # --- header ------------------------------------------------------------
-    def comment(self, text: str):
-        self.comments.extend(text.splitlines())
+    def comment(self, text_: str):
+        if not isinstance(text_, str):
+            raise ModelError(f"comment: {text_!r} is not a text")
+        try:
+            text_.encode("latin-1")
+        except UnicodeEncodeError:
+            raise ModelError(f"comment {text_!r}: holds characters outside Latin-1, which the "
+                             "description cannot carry") from None
+        if "\0" in text_:
+            raise ModelError(f"comment {text_!r}: holds a NUL character")
+        self.comments.extend(text_.splitlines())
 
     def band(self, f1, f2, points=101, excitation="band"):
-        if excitation not in EXCITATIONS:
+        if not isinstance(excitation, str) or excitation not in EXCITATIONS:
             raise ModelError(f"band: excitation {excitation!r} is none of {', '.join(EXCITATIONS)}")
-        if not 0 <= f1 < f2 or points < 2:
-            raise ModelError(f"band: need 0 <= f1 < f2 and at least two points, got {f1}, {f2}, "
-                             f"{points}")
+        lo, hi = self._frequency(f1, "band: f1"), self._frequency(f2, "band: f2")
+        n = whole(points, "band: points", 2, MAX_POINTS)
+        if not lo < hi:
+            raise ModelError(f"band: need 0 <= f1 < f2, got {f1}, {f2}")
+        if hi < F_RANGE[0]:
+            raise ModelError(f"band: f2 {f2} is below {F_RANGE[0]:g} Hz; check the frequency unit")
         self.excitation = excitation
-        self.f1, self.f2, self.points = rnd(f1 * self.fscale), rnd(f2 * self.fscale), int(points)
+        self.f1, self.f2, self.points = lo, hi, n
 
     def limits(self, pulses=None, energy=None, samples=None, results=None):
         """Run limit in pulse lengths (0: none), energy decay threshold,
         samples per Nyquist interval, results file name."""
         if pulses is not None:
-            self.time_factor = int(pulses)
+            self.time_factor = whole(pulses, "limits: pulses", 0, 2 ** 32 - 1,
+                                     hint=" (run limit in pulse lengths; 0: none)")
         if energy is not None:
-            self.energy = energy
+            self.energy = number(energy, "limits: energy", low=0, high=1,
+                                 hint=" (the fraction of the peak energy at which the run stops, "
+                                      "such as 1e-4)")
         if samples is not None:
-            self.samples = int(samples)
+            self.samples = whole(samples, "limits: samples", 1, 2 ** 32 - 1)
         if results is not None:
-            self.results = results
+            self.results = text(results, "limits: results")
 
     def boundaries(self, default=None, **faces):
         """boundaries("absorbing", zlow="electric"); x=, y=, z= set both faces."""
@@ -231,18 +290,24 @@ class Model:
             faces = {**{f: default for f in FACES}, **faces}
         for key, kind in faces.items():
             names = [key] if key in FACES else [key + "low", key + "high"] if key in "xyz" else []
-            if not names or kind not in BOUNDARIES:
+            if not names or not isinstance(kind, str) or kind not in BOUNDARIES:
                 raise ModelError(f"boundary {key}={kind!r}: faces are {', '.join(FACES)} (or x, y, "
                                  f"z), kinds {', '.join(BOUNDARIES)}")
             for n in names:
                 self.boundary[FACES.index(n)] = BOUNDARIES[kind]
 
     def far_field(self, frequency, azimuths=73, elevations=37, margin=4):
-        self.radiation = (rnd(frequency * self.fscale), int(azimuths), int(elevations), int(margin))
+        f = self._frequency(frequency, "far field: frequency")
+        if f <= 0:
+            raise ModelError(f"far field: frequency {frequency!r} must be above 0")
+        self.radiation = (f, whole(azimuths, "far field: azimuths", 2, MAX_ANGLES),
+                          whole(elevations, "far field: elevations", 2, MAX_ANGLES),
+                          whole(margin, "far field: margin", 0, 1000,
+                                hint=" (cells between the border and the Huygens box)"))
 
     # --- materials and elements -------------------------------------------
     def dielectric(self, name, eps_r, tan_delta=0.0, conductivity=0.0) -> Dielectric:
-        m = Dielectric(self, name, eps_r, tan_delta, conductivity)
+        m = Dielectric(self, label(name, "dielectric name"), eps_r, tan_delta, conductivity)
         self.materials.append(m)
         return m
 
@@ -250,14 +315,17 @@ class Model:
               roughness=None, sheet_resistance=None) -> Metal:
         """Perfect conductor unless a conductivity (S/m) or resistivity (ohm m)
         with thickness, or a sheet resistance (ohm per square), is given."""
-        m = Metal(self, name, conductivity, resistivity, thickness, roughness, sheet_resistance)
+        m = Metal(self, label(name, "metal name"), conductivity, resistivity, thickness, roughness,
+                  sheet_resistance)
         self.materials.append(m)
         return m
 
-    def _element(self, kind, start, end, axis, number, r, c, name):
-        lo, hi = self._point(start), self._point(end)
-        name = name or (f"port {number}" if number > 0 else
+    def _element(self, kind, start, end, axis, number_, r, c, name):
+        if name is not None:
+            name = label(name, f"{kind} name")
+        name = name or (f"port {number_}" if number_ > 0 else
                         f"{kind} {sum(1 for e in self.elements if e.number <= 0) + 1}")
+        lo, hi = self._point(start, f"{name}: start"), self._point(end, f"{name}: end")
         if axis is None:
             differ = [k for k in range(3) if lo[k] != hi[k]]
             if len(differ) != 1:
@@ -266,52 +334,70 @@ class Model:
                 raise ModelError(f"{name}: {what}; give the end points along one axis or "
                                  f"axis='x'|'y'|'z'")
             axis = differ[0]
-        elif isinstance(axis, str):
+        elif isinstance(axis, str) and axis in ("x", "y", "z"):
             axis = AXES.index(axis)
-        el = Element(name, number, axis, lo, hi, r, c)
+        elif isinstance(axis, bool) or axis not in (0, 1, 2):
+            raise ModelError(f"{name}: axis {axis!r} is none of 'x', 'y', 'z' (or 0, 1, 2)")
+        el = Element(name, number_, int(axis), lo, hi, r, c)
         self.elements.append(el)
         return el
 
     def port(self, start, end, impedance=50.0, axis=None, name=None) -> Element:
         """Next port (1, 2, ...; port 1 is driven) from start to end."""
-        number = 1 + sum(1 for e in self.elements if e.number > 0)
-        return self._element("port", start, end, axis, number, float(impedance), None, name)
+        n = 1 + sum(1 for e in self.elements if e.number > 0)
+        z = number(impedance, f"port {n}: impedance", above=0, hint=" (ohms, such as 50)")
+        return self._element("port", start, end, axis, n, rnd(z), None, name)
 
     def resistor(self, start, end, ohms, axis=None, name=None) -> Element:
-        return self._element("resistor", start, end, axis, 0, float(ohms), None, name)
+        r = number(ohms, "resistor: ohms", above=0, hint=" (a short is a metal shape)")
+        return self._element("resistor", start, end, axis, 0, rnd(r), None, name)
 
     def capacitor(self, start, end, farads, axis=None, name=None) -> Element:
-        return self._element("capacitor", start, end, axis, 0, None, float(farads), name)
+        c = number(farads, "capacitor: farads", above=0)
+        return self._element("capacitor", start, end, axis, 0, None, rnd(c), name)
 
     def lumped(self, start, end, ohms=None, farads=None, axis=None, name=None) -> Element:
-        return self._element("element", start, end, axis, 0, ohms, farads, name)
+        if ohms is None and farads is None:
+            raise ModelError(f"{name or 'element'}: give ohms, farads or both")
+        r = None if ohms is None else rnd(number(ohms, "element: ohms", above=0))
+        c = None if farads is None else rnd(number(farads, "element: farads", above=0))
+        return self._element("element", start, end, axis, 0, r, c, name)
 
     # --- mesh -----------------------------------------------------------------
     def mesh_settings(self, **kw):
         """cells_per_wavelength (20), ratio (1.5), thin_cells (3), margin (user
-        units; default a quarter wavelength at the band centre), density (1)."""
+        units; default a quarter wavelength at the band centre), density (1),
+        thirds (True), max_nodes (the simulator's limit for one process)."""
         for k, v in kw.items():
-            if not hasattr(self.settings, k):
-                raise ModelError(f"mesh setting {k!r} unknown; known: "
-                                 f"{', '.join(vars(self.settings))}")
+            v = mesher.check_setting(k, v)
             if k == "margin" and v is not None:
-                v = self._length(v)
+                v = self._length(v, "mesh setting margin")
             setattr(self.settings, k, v)
 
     def domain(self, x=None, y=None, z=None):
         """Fix the domain along an axis (user units); other axes are automatic."""
         for k, r in enumerate((x, y, z)):
             if r is not None:
-                self.settings.domain[k] = (rnd(self._length(r[0])), rnd(self._length(r[1])))
+                what = f"domain {AXES[k]}={r!r}"
+                lo, hi = items(r, what, 2)
+                lo, hi = rnd(self._length(lo, what)), rnd(self._length(hi, what))
+                if not lo < hi:
+                    raise ModelError(f"{what}: needs (low, high) with low < high")
+                self.settings.domain[k] = (lo, hi)
 
     def extra_lines(self, x=(), y=(), z=()):
         for k, vals in enumerate((x, y, z)):
-            self.settings.extra[k].extend(rnd(self._length(v)) for v in vals)
+            what = f"extra_lines {AXES[k]}="
+            self.settings.extra[k].extend([rnd(self._length(v, what))
+                                           for v in items(vals, what)])
 
     def refine(self, corner1, corner2, cell):
         """No cell larger than `cell` inside the box between the corners."""
-        self.settings.refine.append((self._point(corner1), self._point(corner2),
-                                     self._length(cell)))
+        c1, c2 = self._point(corner1, "refine: corner1"), self._point(corner2, "refine: corner2")
+        h = self._length(number(cell, "refine: cell", above=0), "refine: cell")
+        if h <= 0:
+            raise ModelError(f"refine: cell {cell!r} is too small")
+        self.settings.refine.append((tuple(map(min, c1, c2)), tuple(map(max, c1, c2)), h))
 
     def shapes(self):
         return [s for m in self.materials for s in m.shapes]
@@ -435,6 +521,7 @@ class Model:
         the results Dataset."""
         from .__main__ import default_binary
         from .dataset import read_dataset
+        from .exit_status import describe
         from .sweep import SweepError, run_simulator
 
         binary = binary or default_binary()
@@ -446,9 +533,9 @@ class Model:
         try:
             path = workdir / f"{self.name}.txt"
             self.write(path)
-            rc, err = run_simulator(binary, path.name, workdir, threads, verbose)
+            rc, killed_by, _ = run_simulator(binary, path.name, workdir, threads, verbose)
             if rc != 0:
-                raise SweepError(f"{self.name}: simulator exited with status {rc}")
+                raise SweepError(f"{self.name}: simulator {describe(rc, killed_by)}")
             return read_dataset(workdir / self.results)
         finally:
             if tmp is not None and not keep:

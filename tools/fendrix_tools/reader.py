@@ -9,7 +9,7 @@ from __future__ import annotations
 import re
 
 from .description import DescriptionError
-from .model import BOUNDARIES, EXCITATIONS, Dielectric, Element, Metal, Model
+from .model import BOUNDARIES, EXCITATIONS, Dielectric, Element, Metal, Model, ModelError
 from .shapes import Box, Cylinder, Polygon
 
 _NUM = r"[+-]?(?:\d+\.?\d*|\.\d+)(?:[eE][+-]?\d+)?"
@@ -37,17 +37,24 @@ def read_model(path) -> tuple:
             raise DescriptionError(f"{path}: line {i + 1}: expected a {prefix.strip()!r} line")
         return lines[i][len(prefix):]
 
-    sim = need("Sim ").split(" ", 3)
-    m.limits(int(sim[0]), float(sim[1]), int(sim[2]), sim[3].rstrip("\n") if len(sim) > 3 else "")
-    i += 1
-    freq = need("Freq ").split()
-    kind = {v: k for k, v in EXCITATIONS.items()}.get(freq[0], "band")
-    m.excitation, m.f1, m.f2, m.points = kind, float(freq[1]), float(freq[2]), int(freq[3])
-    i += 1
-    if lines[i].startswith("Radiation "):
-        r = lines[i].split()
-        m.radiation = (float(r[1]), int(r[2]), int(r[3]), int(r[4]))
+    try:
+        sim = need("Sim ").split(" ", 3)
+        m.limits(int(sim[0]), float(sim[1]), int(sim[2]),
+                 sim[3].rstrip("\n") if len(sim) > 3 else "")
         i += 1
+        freq = need("Freq ").split()
+        kind = {v: k for k, v in EXCITATIONS.items()}.get(freq[0], "band")
+        m.excitation, m.f1, m.f2, m.points = kind, float(freq[1]), float(freq[2]), int(freq[3])
+        i += 1
+        if i < len(lines) and lines[i].startswith("Radiation "):
+            r = lines[i].split()
+            m.radiation = (float(r[1]), int(r[2]), int(r[3]), int(r[4]))
+            i += 1
+    except (IndexError, ValueError) as e:
+        if isinstance(e, DescriptionError):
+            raise
+        raise DescriptionError(f"{path}: line {i + 1}: malformed {lines[i].split(' ')[0]!r} line"
+                               + (f": {e}" if isinstance(e, ModelError) else "")) from None
     codes = need("Boundary").split()
     m.boundary = [c if c in BOUNDARIES.values() else "0" for c in codes]
     i += 1

@@ -9,6 +9,7 @@ from __future__ import annotations
 import sys
 from pathlib import Path
 
+from .mesher import check_setting
 from .reader import read_model
 
 
@@ -18,7 +19,7 @@ def remesh(description, output, out=None, **settings) -> "object":
     model.fixed_lines = None
     for k, v in settings.items():
         if v is not None:
-            setattr(model.settings, k, v)
+            setattr(model.settings, k, check_setting(k, v))
     mesh = model.mesh()
     text = "".join(lines[:at] + mesh.lines_text() + lines[at + 3:])
     Path(output).write_bytes(text.encode("latin-1"))

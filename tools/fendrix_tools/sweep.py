@@ -9,11 +9,14 @@ columns fit together without conversion.
 
 from __future__ import annotations
 
+import contextlib
+import math
 import os
 import shlex
 import shutil
 import subprocess
 import sys
+import signal
 import tempfile
 import threading
 from concurrent.futures import FIRST_EXCEPTION, ThreadPoolExecutor, wait
@@ -25,7 +28,8 @@ import numpy as np
 from .circuit import matrix_warning
 from .dataset import DatasetError, read_dataset
 from .description import Description, original_port
-from .touchstone import renormalize, touchstone_suffix, write_touchstone
+from .exit_status import describe, signal_name
+from .touchstone import FORMATS, renormalize, touchstone_suffix, write_touchstone
 
 
 class SweepError(RuntimeError):
@@ -114,14 +118,78 @@ def _pump(stream, sink, prefix, keep, whole_lines=False):
     stream.close()
 
 
+class Children:
+    """The simulators running now, so that a signal that stops the sweep
+    reaches them too.  ``stopped`` is that signal's number, once it came."""
+
+    def __init__(self):
+        # reentrant: the signal handler runs in the main thread, perhaps while
+        # that thread is inside start()
+        self.lock = threading.RLock()
+        self.procs = set()
+        self.stopped = None
+
+    def start(self, cmd, **kw):
+        with self.lock:
+            if self.stopped is not None:
+                raise SweepStopped(self.stopped)
+            proc = subprocess.Popen(cmd, **kw)
+            self.procs.add(proc)
+            if self.stopped is not None:  # the signal came while it started
+                proc.send_signal(self.stopped)
+        return proc
+
+    def finished(self, proc):
+        with self.lock:
+            self.procs.discard(proc)
+
+    def forward(self, signum, _frame=None):
+        with self.lock:
+            self.stopped = signum
+            for proc in self.procs:
+                try:
+                    proc.send_signal(signum)
+                except OSError:  # already gone
+                    pass
+
+
+class SweepStopped(Exception):
+    """SIGINT or SIGTERM stopped the sweep; its simulators were stopped too."""
+
+    def __init__(self, signum):
+        super().__init__(f"stopped by {signal_name(signum)}")
+        self.signum = signum
+
+
+@contextlib.contextmanager
+def forwarding_signals(children):
+    """Pass SIGINT and SIGTERM on to the running simulators instead of dying
+    with them still running; the sweep then stops after they have ended.
+    Only the main thread can take signals: elsewhere this does nothing.  A
+    signal ignored from the start (SIGINT of a background job) stays ignored,
+    as the simulators inherit it so."""
+    if threading.current_thread() is not threading.main_thread():
+        yield
+        return
+    old = {s: signal.signal(s, children.forward) for s in (signal.SIGINT, signal.SIGTERM)
+           if signal.getsignal(s) is not signal.SIG_IGN}
+    try:
+        yield
+    finally:
+        for s, handler in old.items():
+            signal.signal(s, handler)
+
+
 def run_simulator(binary, description_path, workdir, threads=None, verbose=0,
-                  out=None, err=None, launcher=(), tag=None):
+                  out=None, err=None, launcher=(), tag=None, children=None):
     """Run the simulator in ``workdir``, echoing its output indented.
 
     ``launcher`` words go before the binary (an MPI starter, for instance).
     ``tag`` names a run that shares the terminal with others: its lines carry
-    the tag and pass only whole.  Returns (exit status as the simulator meant
-    it, i.e. negative error numbers restored, standard error text)."""
+    the tag and pass only whole.  ``children`` (a Children) tracks the process
+    so that a signal reaches it.  Returns (exit status as the simulator meant
+    it, i.e. negative error numbers restored, or None when a signal killed it;
+    that signal's number or None; standard error text)."""
     out = out or sys.stdout
     err = err or sys.stderr
     cmd = [*launcher, str(binary), str(description_path)]
@@ -129,7 +197,11 @@ def run_simulator(binary, description_path, workdir, threads=None, verbose=0,
         cmd.append(f"-v{verbose}")
     if threads:
         cmd.append(f"-t{threads}")
-    proc = subprocess.Popen(cmd, cwd=workdir, stdout=subprocess.PIPE, stderr=subprocess.PIPE)
+    children = children or Children()
+    try:
+        proc = children.start(cmd, cwd=workdir, stdout=subprocess.PIPE, stderr=subprocess.PIPE)
+    except OSError as e:
+        raise SweepError(f"cannot start {cmd[0]}: {e.strerror or e}") from None
     kept_out, kept_err = [], []
     prefix, whole = ("    ", False) if tag is None else (f"    [{tag}] ", True)
     t1 = threading.Thread(target=_pump, args=(proc.stdout, out, prefix, kept_out, whole))
@@ -138,15 +210,19 @@ def run_simulator(binary, description_path, workdir, threads=None, verbose=0,
     t2.start()
     try:
         rc = proc.wait()
-    except KeyboardInterrupt:
+    except BaseException:  # KeyboardInterrupt outside the sweep's own handler
         proc.terminate()
         proc.wait()
         raise
+    finally:
+        children.finished(proc)
     t1.join()
     t2.join()
+    if rc < 0:
+        return None, -rc, "".join(kept_err)
     if rc > 127:  # the simulator returns negative error numbers
         rc -= 256
-    return rc, "".join(kept_err)
+    return rc, None, "".join(kept_err)
 
 
 def _side_by_side(run, items, jobs):
@@ -196,82 +272,141 @@ def launcher_words(launcher) -> list:
     return words
 
 
+MAX_THREADS = 16  # the simulator's -t range is 1..16
+
+
+def check_options(z0=None, fmt="RI", jobs=1, threads=None, output=None, workdir=None):
+    """Every option checked before the first run, so that no mistake costs
+    simulator time or the runs' datasets."""
+    if z0 is not None and not (isinstance(z0, (int, float)) and math.isfinite(z0) and z0 > 0):
+        raise SweepError(f"--z0 {z0}: the reference impedance must be a finite number of ohms "
+                         "above 0, such as 50")
+    if fmt not in FORMATS:
+        raise SweepError(f"--format {fmt}: use one of {', '.join(FORMATS)}")
+    if isinstance(jobs, bool) or not isinstance(jobs, int) or jobs < 1:
+        raise SweepError(f"--jobs {jobs}: jobs must be a whole number of at least 1")
+    if threads is not None and (isinstance(threads, bool) or not isinstance(threads, int)
+                                or not 1 <= threads <= MAX_THREADS):
+        raise SweepError(f"-t {threads}: the simulator takes 1 to {MAX_THREADS} threads")
+    if output is not None:
+        out = Path(output)
+        folder = out.parent
+        if out.is_dir():
+            raise SweepError(f"-o {output}: is a folder; give a file name such as "
+                             f"{out / 'result.s2p'}")
+        if not folder.is_dir():
+            raise SweepError(f"-o {output}: folder {folder} does not exist; create it first")
+        if not os.access(folder, os.W_OK | os.X_OK):
+            raise SweepError(f"-o {output}: folder {folder} is not writable")
+    if workdir is not None:
+        w = Path(workdir)
+        if w.exists() and not w.is_dir():
+            raise SweepError(f"--workdir {workdir}: exists and is not a folder")
+        try:
+            w.mkdir(parents=True, exist_ok=True)
+        except OSError as e:
+            raise SweepError(f"--workdir {workdir}: cannot create it: {e.strerror or e}") from None
+        if not os.access(w, os.W_OK | os.X_OK):
+            raise SweepError(f"--workdir {workdir}: folder is not writable")
+
+
+def results_basename(desc, description_path) -> str:
+    """The file name of the description's results, without folders: every port
+    run writes it into its own folder, whatever path the Sim line gives."""
+    name = os.path.basename(desc.results_name)
+    if name in ("", ".", ".."):
+        raise SweepError(f"{description_path}: the Sim line's results name "
+                         f"{desc.results_name!r} has no file name; end it with one such as "
+                         "result.dat")
+    if name == Path(description_path).name:
+        raise SweepError(f"{description_path}: the results name {desc.results_name!r} is the "
+                         "description's own name; give the results another name")
+    return name
+
+
 def sweep(description_path, binary, output=None, workdir=None, threads=None, verbose=0,
           z0=None, fmt="RI", out=None, err=None, launcher=None, jobs=1) -> SweepResult:
     """Run the simulator once per port and write the Touchstone file.
 
     ``output`` defaults to the description's name with .sNp in the current
     folder.  ``workdir`` keeps each run's description and dataset (a temporary
-    folder, removed afterwards, when not given).  ``z0`` is the common
-    reference impedance of the Touchstone file (default: the ports' own
-    impedance when they all agree, else port 1's).  ``launcher`` is a command
-    prefix for every run (e.g. "mpirun -np 4"); ``jobs`` runs that many ports
-    at once, each in its own folder, assembled in port order all the same.
+    folder, removed afterwards, when not given).  Each run writes its dataset
+    as ``workdir/portP/NAME``, NAME being the file name of the Sim line's
+    results name without its folders.  ``z0`` is the common reference
+    impedance of the Touchstone file (default: port 1's).  ``launcher`` is a
+    command prefix for every run (e.g. "mpirun -np 4"); ``jobs`` runs that
+    many ports at once, assembled in port order all the same.  SIGINT and
+    SIGTERM stop the running simulators and then the sweep (SweepStopped).
     """
     out = out or sys.stdout
     err = err or sys.stderr
     words = launcher_words(launcher)
-    if not isinstance(jobs, int) or jobs < 1:
-        raise SweepError(f"jobs must be a whole number of at least 1, not {jobs!r}")
+    check_options(z0, fmt, jobs, threads, output, workdir)
     desc = Description.read(description_path)
     n = desc.port_count
     zs = desc.impedances()
+    results = results_basename(desc, description_path)
     if output is None:
         output = Path(description_path).stem + touchstone_suffix(n)
+        check_options(output=output)
+    check_impedances(zs, z0)
     binary = Path(binary).resolve()
-    if not binary.is_file():
-        raise SweepError(f"simulator binary not found: {binary}")
-    if jobs > 1 and Path(desc.results_name).is_absolute():
-        raise SweepError(f"results file {desc.results_name} is an absolute name: runs side by "
-                         "side would write over each other's (use a relative name or --jobs 1)")
+    if not binary.is_file() or not os.access(binary, os.X_OK):
+        raise SweepError(f"simulator binary not found or not executable: {binary}")
 
     tmp = None
     if workdir is None:
         tmp = tempfile.mkdtemp(prefix="fendrix-sweep-")
         workdir = tmp
     workdir = Path(workdir).resolve()
+    children = Children()
 
     def run_port(p):
         run_dir = workdir / f"port{p}"
-        run_dir.mkdir(parents=True, exist_ok=True)
+        run_dir.mkdir(exist_ok=True)
         desc_path = run_dir / Path(description_path).name
         with open(desc_path, "wb") as fh:
-            fh.write(desc.renumbered(p).encode("latin-1"))
-        result_path = run_dir / desc.results_name  # absolute names stay absolute
-        if result_path.exists() and result_path.is_relative_to(run_dir):
+            fh.write(desc.renumbered(p, results).encode("latin-1"))
+        result_path = run_dir / results
+        if result_path.exists():  # a dataset left by an earlier sweep must not pass for this one
             result_path.unlink()
-        before = result_path.stat().st_mtime_ns if result_path.exists() else None
         _write(out, f"Port {p} of {n}: running {binary.name} with port {p} as port 1\n")
-        rc, stderr = run_simulator(binary, desc_path.name, run_dir, threads, verbose, out, err,
-                                   words, None if jobs == 1 else f"port {p}")
+        rc, killed_by, stderr = run_simulator(binary, desc_path.name, run_dir, threads, verbose,
+                                              out, err, words,
+                                              None if jobs == 1 else f"port {p}", children)
+        if children.stopped is not None:
+            raise SweepStopped(children.stopped)
         if rc != 0:
-            raise SweepError(f"port {p}: simulator exited with status {rc}"
-                             + (" (description error)" if rc < 0 else ""))
-        if "Can't save results" in stderr or not result_path.exists() \
-                or (before is not None and result_path.stat().st_mtime_ns == before):
+            raise SweepError(f"port {p}: simulator {describe(rc, killed_by)}"
+                             + (" (see its messages above)" if stderr else ""))
+        if "Can't save results" in stderr or not result_path.exists():
             raise SweepError(f"port {p}: the simulator wrote no dataset ({result_path})")
         try:
             ds = read_dataset(result_path)
         except DatasetError as e:
             raise SweepError(f"port {p}: {e}") from e
-        if not result_path.is_relative_to(run_dir):
-            kept = run_dir / result_path.name
-            shutil.copyfile(result_path, kept)
-            result_path = kept
         return ds, str(result_path)
 
     try:
-        columns, datasets, freqs = [], [], None
-        ports = range(1, n + 1)
-        # map is lazy: one run after the other, and a failure stops the sweep at once
-        runs = map(run_port, ports) if jobs == 1 else _side_by_side(run_port, ports, jobs)
-        for p, (ds, result_path) in zip(ports, runs):
-            if freqs is None:
-                freqs = ds.frequencies
-            elif not np.array_equal(freqs, ds.frequencies):
-                raise SweepError(f"port {p}: frequency list differs from port 1's run")
-            columns.append(ds.s)
-            datasets.append(result_path)
+        with forwarding_signals(children):
+            columns, datasets, freqs = [], [], None
+            ports = range(1, n + 1)
+            # map is lazy: one run after the other, and a failure stops the sweep at once
+            try:
+                runs = map(run_port, ports) if jobs == 1 else _side_by_side(run_port, ports, jobs)
+                for p, (ds, result_path) in zip(ports, runs):
+                    if freqs is None:
+                        freqs = ds.frequencies
+                    elif not np.array_equal(freqs, ds.frequencies):
+                        raise SweepError(f"port {p}: frequency list differs from port 1's run")
+                    columns.append(ds.s)
+                    datasets.append(result_path)
+            except SweepError:
+                if children.stopped is not None:  # a run failed because it was stopped
+                    raise SweepStopped(children.stopped) from None
+                raise
+            if children.stopped is not None:
+                raise SweepStopped(children.stopped)
         s = assemble(columns, n)
     finally:
         if tmp is not None:
@@ -281,6 +416,18 @@ def sweep(description_path, binary, output=None, workdir=None, threads=None, ver
     result = SweepResult(freqs, s, zs, datasets)
     write_result(result, output, z0, fmt, source=str(description_path), out=out)
     return result
+
+
+def check_impedances(zs, z0=None):
+    """The ports' resistances must allow the Touchstone file's single reference."""
+    zref = common_impedance(zs, z0)
+    if not (math.isfinite(zref) and zref > 0):
+        raise SweepError(f"port 1 has resistance {zref:g} ohm, which cannot be the Touchstone "
+                         "file's reference impedance; give --z0 (such as 50)")
+    for p, z in enumerate(zs, 1):
+        if z != zref and not (math.isfinite(z) and z > 0):
+            raise SweepError(f"port {p} has resistance {z:g} ohm: its coefficients cannot be "
+                             f"renormalised to {zref:g} ohm; give it a resistance above 0")
 
 
 def common_impedance(zs, z0=None):

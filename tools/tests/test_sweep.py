@@ -4,9 +4,12 @@ would: a sweep that renumbers or reassembles wrongly cannot reproduce it."""
 
 import itertools
 import os
+import signal
 import stat
+import subprocess
 import sys
 import textwrap
+import time
 
 import numpy as np
 import pytest
@@ -96,11 +99,79 @@ def test_one_port_and_failing_simulators(tmp_path, capsys):
     assert np.allclose(skrf.Network(str(tmp_path / "one.s1p")).s[:, 0, 0], res.s[:, 0, 0])
     desc.write_text(DESCRIPTION)
     for (body, words), jobs in itertools.product(
-            [("echo 'ERROR: Input file corrupt (-20).' >&2\nexit 236", "status -20"),
-             ("exit 0", "wrote no dataset")], (1, 2)):
+            [("echo 'ERROR: Input file corrupt (-20).' >&2\nexit 236", "description error -20: mesh lines"),
+             ("exit 225", "run error -31: out of memory"), ("kill -9 $$", "killed by signal SIGKILL"),
+             ("exit 3", "exit status 3$"), ("exit 0", "wrote no dataset")], (1, 2)):
         with pytest.raises(SweepError, match="port 1: .*" + words):
             sweep(desc, make_fake(tmp_path, "#!/bin/sh\n" + body + "\n"), output=tmp_path / "x.s3p",
                   jobs=jobs)
+
+
+def test_results_name_with_folders_stays_in_each_port_folder(tmp_path):
+    """Runs side by side on '../shared.dat' must not share one file, and no
+    file outside the work folder is created or deleted, in success or failure."""
+    (tmp_path / "work").mkdir()
+    desc = tmp_path / "work" / "three.txt"
+    victim = tmp_path / "shared.dat"
+    victim.write_text("keep me")
+    desc.write_text(DESCRIPTION.replace("result.dat", "../shared.dat"))
+    for jobs in (2, 3):
+        runs = tmp_path / "work" / f"runs{jobs}"
+        res = sweep(desc, make_fake(tmp_path), output=tmp_path / "s.s3p", workdir=runs, jobs=jobs)
+        assert np.allclose(res.s, expected_matrix(), atol=1e-15)
+        assert res.datasets == [str(runs / f"port{p}" / "shared.dat") for p in (1, 2, 3)]
+        assert "Sim 0 1e-5 4 shared.dat\n" in (runs / "port2" / "three.txt").read_text()
+    with pytest.raises(SweepError, match="status 3"):
+        sweep(desc, make_fake(tmp_path, "#!/bin/sh\nexit 3\n"), output=tmp_path / "f.s3p", jobs=2)
+    assert victim.read_text() == "keep me" and not (tmp_path / "work" / "shared.dat").exists()
+
+
+@pytest.mark.parametrize("args, words", [
+    (["--z0", "0"], "--z0 0.0: the reference impedance must be"), (["--z0", "-50"], "--z0 -50"),
+    (["--z0", "nan"], "--z0 nan"), (["--z0", "inf"], "--z0 inf"),
+    (["-o", "missing/x.s3p"], "folder missing does not exist"), (["-o", "."], "is a folder"),
+    (["--jobs", "0"], "jobs must be"), (["-t", "0"], "1 to 16 threads"), (["-t", "17"], "1 to 16"),
+    (["--launcher", " "], "launcher is empty"), (["--launcher", "'a"], "No closing quotation"),
+    (["--launcher", "nowhere-x"], "not found"),
+])
+def test_options_are_refused_before_any_run(tmp_path, capsys, monkeypatch, args, words):
+    desc = tmp_path / "three.txt"
+    desc.write_text(DESCRIPTION)
+    monkeypatch.chdir(tmp_path)
+    fake = make_fake(tmp_path, "#!/bin/sh\ntouch ran\nexit 3\n")
+    assert main(["sweep", str(desc), "--binary", str(fake), *args]) == 1
+    assert words in capsys.readouterr().err and not list(tmp_path.rglob("ran"))
+
+
+# Writes its process id, then waits long enough for the test to stop the sweep.
+SLEEPER = "#!/bin/sh\necho $$ > pid\nexec sleep 30\n"
+
+
+@pytest.mark.parametrize("signum, jobs", [(signal.SIGTERM, 1), (signal.SIGINT, 2)])
+def test_signal_stops_the_simulators_and_removes_the_scratch_folder(tmp_path, signum, jobs):
+    desc = tmp_path / "three.txt"
+    desc.write_text(DESCRIPTION)
+    scratch = tmp_path / "tmp"
+    scratch.mkdir()
+    env = dict(os.environ, TMPDIR=str(scratch), PYTHONPATH=TOOLS)
+    proc = subprocess.Popen([sys.executable, "-m", "fendrix_tools", "sweep", str(desc), "--binary",
+                             str(make_fake(tmp_path, SLEEPER)), "--jobs", str(jobs), "-o",
+                             str(tmp_path / "x.s3p")], env=env, stdout=subprocess.PIPE,
+                            stderr=subprocess.PIPE, text=True,  # as from a terminal, not a background job
+                            preexec_fn=lambda: signal.signal(signal.SIGINT, signal.SIG_DFL))
+    deadline = time.time() + 20
+    while len(list(scratch.rglob("pid"))) < jobs and time.time() < deadline:
+        time.sleep(0.05)
+    pids = [int(p.read_text()) for p in scratch.rglob("pid")]
+    assert len(pids) == jobs
+    proc.send_signal(signum)
+    _, err = proc.communicate(timeout=20)
+    assert proc.returncode == 128 + signum, err
+    assert f"stopped by {signal.Signals(signum).name}" in err
+    assert list(scratch.iterdir()) == [] and not (tmp_path / "x.s3p").exists()
+    for pid in pids:  # ended and reaped: no such process any more
+        with pytest.raises(ProcessLookupError):
+            os.kill(pid, 0)
 
 
 # Records its words in the run's folder, holds port 1 back so that it ends last, then runs the rest.
@@ -123,7 +194,3 @@ def test_launcher_and_runs_side_by_side(tmp_path, capsys):
         written.append(out.read_bytes())
         assert ("    [port 3] args -v0\n" in capsys.readouterr().out) == (jobs > 1)
     assert written[0] == written[1] == written[2]
-    for args, words in [(["--jobs", "0"], "jobs must be"), (["--launcher", " "], "launcher is empty"),
-                        (["--launcher", "'a"], "No closing quotation"), (["--launcher", "nowhere-x"], "not found")]:
-        assert main(["sweep", str(desc), "--binary", str(fake), *args]) == 1
-        assert words in capsys.readouterr().err
