@@ -89,7 +89,8 @@ int FieldViews::prepare(FdtdEngine& grid, const Results& results, std::uint32_t 
             engine = nullptr;
             return run_error::kViewFrequencyAliased;
         }
-        const double f1 = results.frequencies.front(), f2 = results.frequencies.back();
+        const double f1 = results.frequencies.empty() ? f : results.frequencies.front();
+        const double f2 = results.frequencies.empty() ? f : results.frequencies.back();
         const double low = f1 - kBandTolerance * f2, high = f2 + kBandTolerance * f2;
         if (f < low || f > high) {
             std::fprintf(stderr,
