@@ -183,71 +183,91 @@ def _check_layout(path: str, records: list) -> tuple:
     return ports, n_az, n_el
 
 
+# Arrays at least this large are mapped from the file rather than read: a
+# dataset of several gigabytes then costs no more memory than what is used.
+MAP_BYTES = 16 * 2 ** 20
+
+
+def _values(f, path, offset, count, dtype):
+    """``count`` values of ``dtype`` at ``offset`` of the open file."""
+    dtype = np.dtype(dtype)
+    if count * dtype.itemsize >= MAP_BYTES:
+        return np.memmap(f, dtype=dtype, mode="c", offset=offset, shape=(count,))
+    f.seek(offset)
+    arr = np.fromfile(f, dtype=dtype, count=count)
+    if len(arr) != count:  # the file shrank while it was read
+        raise DatasetError(f"{path}: truncated: {count} values at byte {offset} could not be read")
+    return arr
+
+
 def read_dataset(path) -> Dataset:
-    """Read a results dataset file in one call.
+    """Read a results dataset: the header, then each record's values from
+    their place in the file (large ones mapped, not read).
 
     Raises DatasetError with a readable reason for a foreign, unfinished,
     truncated or otherwise malformed file, and OSError if it cannot be read.
     """
     path = os.fspath(path)
     with open(path, "rb") as f:
-        data = f.read()
-    size = len(data)
-    if size == 0:
-        raise DatasetError(f"{path}: empty file, not a Fendrix results dataset")
-    if size < PREAMBLE_SIZE:
-        if not MAGIC.startswith(data[:8]):
-            raise DatasetError(f"{path}: not a Fendrix results dataset (no 'ZeltData' magic)")
-        raise DatasetError(f"{path}: truncated: {size} bytes, the preamble alone needs "
-                           f"{PREAMBLE_SIZE}")
-    if data[:8] != MAGIC:
-        raise DatasetError(f"{path}: not a Fendrix results dataset (magic {data[:8]!r}, "
-                           f"expected b'ZeltData')")
-    version, header_size = struct.unpack_from("<II", data, 8)
-    if version != VERSION:
-        raise DatasetError(f"{path}: unsupported dataset version 0x{version:08x} "
-                           f"(expected 0x{VERSION:08x})")
-    if header_size == 0:
-        raise DatasetError(f"{path}: header size is 0: the simulator did not finish "
-                           f"writing this file")
-    if PREAMBLE_SIZE + header_size > size:
-        raise DatasetError(f"{path}: truncated: header of {header_size} bytes does not fit "
-                           f"in the {size}-byte file")
-    records = _parse_records(path, data[PREAMBLE_SIZE:PREAMBLE_SIZE + header_size])
-    ports, n_az, n_el = _check_layout(path, records)
+        size = os.fstat(f.fileno()).st_size
+        preamble = f.read(PREAMBLE_SIZE)
+        if size == 0:
+            raise DatasetError(f"{path}: empty file, not a Fendrix results dataset")
+        if len(preamble) < PREAMBLE_SIZE:
+            if not MAGIC.startswith(preamble[:8]):
+                raise DatasetError(f"{path}: not a Fendrix results dataset (no 'ZeltData' magic)")
+            raise DatasetError(f"{path}: truncated: {len(preamble)} bytes, the preamble alone "
+                               f"needs {PREAMBLE_SIZE}")
+        if preamble[:8] != MAGIC:
+            raise DatasetError(f"{path}: not a Fendrix results dataset (magic {preamble[:8]!r}, "
+                               f"expected b'ZeltData')")
+        version, header_size = struct.unpack_from("<II", preamble, 8)
+        if version != VERSION:
+            raise DatasetError(f"{path}: unsupported dataset version 0x{version:08x} "
+                               f"(expected 0x{VERSION:08x})")
+        if header_size == 0:
+            raise DatasetError(f"{path}: header size is 0: the simulator did not finish "
+                               f"writing this file")
+        if PREAMBLE_SIZE + header_size > size:
+            raise DatasetError(f"{path}: truncated: header of {header_size} bytes does not fit "
+                               f"in the {size}-byte file")
+        header = f.read(header_size)
+        if len(header) != header_size:
+            raise DatasetError(f"{path}: truncated: header of {header_size} bytes could not be "
+                               f"read")
+        records = _parse_records(path, header)
+        ports, n_az, n_el = _check_layout(path, records)
 
-    expected = PREAMBLE_SIZE + header_size + sum(r.count * r.value_size for r in records)
-    if size < expected:
-        raise DatasetError(f"{path}: truncated: {size} bytes, the records announce {expected}")
-    if size > expected:
-        raise DatasetError(f"{path}: {size - expected} unexpected bytes after the data "
-                           f"(file is {size} bytes, the records announce {expected})")
+        start = PREAMBLE_SIZE + header_size
+        expected = start + sum(r.count * r.value_size for r in records)
+        if size < expected:
+            raise DatasetError(f"{path}: truncated: {size} bytes, the records announce {expected}")
+        if size > expected:
+            raise DatasetError(f"{path}: {size - expected} unexpected bytes after the data "
+                               f"(file is {size} bytes, the records announce {expected})")
 
-    values = {}
-    pos = PREAMBLE_SIZE + header_size
-    for rec in records:
-        arr = np.frombuffer(data, dtype="<f8", count=rec.count * (1 if rec.is_real else 2),
-                            offset=pos).astype(np.float64)
-        if not rec.is_real:
-            arr = arr[0::2] + 1j * arr[1::2]
-        values[rec.name] = arr
-        pos += rec.count * rec.value_size
+        offsets, pos = {}, start
+        for rec in records:
+            offsets[rec.name] = pos
+            pos += rec.count * rec.value_size
 
-    ds = Dataset(
-        path=path,
-        frequencies=values["frequency"],
-        s=np.array([values[coefficient_name(k)] for k in range(ports)], dtype=np.complex128),
-        records=records,
-    )
-    if n_az or n_el or "radiation" in values:
-        shape = (n_el, n_az)
-        ds.pattern = values["radiation"].reshape(shape)
-        ds.e_azimuth = values["E_azi"].reshape(shape)
-        ds.e_elevation = values["E_elev"].reshape(shape)
-        ds.directivity_dbi = float(values["directivity_dBi"][0])
-        ds.efficiency = float(values["efficiency"][0])
-        ds.azimuth = values["azimuth"]
-        ds.elevation = values["elevation"]
+        def values(name):
+            rec = next(r for r in records if r.name == name)
+            return _values(f, path, offsets[name], rec.count, "<f8" if rec.is_real else "<c16")
+
+        n_freq = records[-1].count
+        # the coefficient records lie back to back: one array for all of them
+        s = _values(f, path, start, ports * n_freq, "<c16").reshape(ports, n_freq)
+        ds = Dataset(path=path, frequencies=values("frequency"), s=s, records=records)
+        if len(records) > ports + 1:
+            shape = (n_el, n_az)
+            ds.pattern = values("radiation").reshape(shape)
+            ds.e_azimuth = values("E_azi").reshape(shape)
+            ds.e_elevation = values("E_elev").reshape(shape)
+            ds.directivity_dbi = float(values("directivity_dBi")[0])
+            ds.efficiency = float(values("efficiency")[0])
+            ds.azimuth = values("azimuth")
+            ds.elevation = values("elevation")
     return ds
 
 

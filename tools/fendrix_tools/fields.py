@@ -50,42 +50,101 @@ class Grid:
         return np.take(self.arrays[name], 0, axis=2 - axis)
 
 
-def read_vtr(path) -> Grid:
-    with open(path, "rb") as f:
-        raw = f.read()
-    at = raw.find(_MARK)
-    if at < 0:
-        raise ViewError(f"{path}: no raw appended data (not written by fendrix?)")
-    start = raw.index(b"_", at + len(_MARK)) + 1
-    head = raw[:at].decode("ascii") + "</RectilinearGrid></VTKFile>"
-    head = re.sub(r"</RectilinearGrid>\s*</RectilinearGrid>", "</RectilinearGrid>", head)
+_HEAD_LIMIT = 16 * 2 ** 20  # the XML before the data is a few kilobytes
+_MAP_BYTES = 16 * 2 ** 20  # arrays from this size on are mapped from the file, not read
+
+
+def _read_head(f, path):
+    """The XML text before the raw data and the file offset of the data."""
+    head = b""
+    while _MARK not in head:
+        chunk = f.read(65536)
+        if not chunk or len(head) > _HEAD_LIMIT:
+            raise ViewError(f"{path}: no raw appended data (not a field view written by fendrix)")
+        head += chunk
+    at = head.index(_MARK)
+    under = head.find(b"_", at + len(_MARK))
+    if under < 0 or head[at + len(_MARK):under].strip():
+        raise ViewError(f"{path}: appended data does not start with '_' (not written by fendrix?)")
     try:
-        root = ET.fromstring(head)
-    except ET.ParseError as e:
-        raise ViewError(f"{path}: {e}") from None
-    if root.get("type") != "RectilinearGrid" or root.get("header_type") != "UInt64":
-        raise ViewError(f"{path}: not a rectilinear grid with 64-bit block sizes")
-    piece = root.find("RectilinearGrid/Piece")
-    ext = [int(v) for v in piece.get("Extent").split()]
-    counts = [ext[2 * a + 1] - ext[2 * a] + 1 for a in range(3)]
+        text = head[:at].decode("ascii")
+    except UnicodeDecodeError:
+        raise ViewError(f"{path}: the XML part holds bytes that are not ASCII") from None
+    return text, under + 1
 
-    def block(node):
-        offset = start + int(node.get("offset"))
-        size = int(np.frombuffer(raw, "<u8", 1, offset)[0])
-        dtype = np.dtype(_TYPES[node.get("type")])
-        return np.frombuffer(raw, dtype, size // dtype.itemsize, offset + 8).copy()
 
-    grid = Grid(path=str(path))
-    grid.coords = [block(n) for n in piece.find("Coordinates")]
-    for n in piece.find("PointData"):
-        values = block(n)
-        comps = int(n.get("NumberOfComponents", "1"))
-        shape = (counts[2], counts[1], counts[0]) + ((comps,) if comps > 1 else ())
-        grid.arrays[n.get("Name")] = values.reshape(shape)
+def _attr(node, name, path, convert=str):
+    value = None if node is None else node.get(name)
+    if value is None:
+        raise ViewError(f"{path}: an element lacks its {name} attribute")
+    try:
+        return convert(value)
+    except ValueError:
+        raise ViewError(f"{path}: {name}={value!r} is malformed") from None
+
+
+def read_vtr(path) -> Grid:
+    """One grid: the XML head, then each array from its place in the file."""
+    with open(path, "rb") as f:
+        size = os.fstat(f.fileno()).st_size
+        head, start = _read_head(f, path)
+        head = re.sub(r"</RectilinearGrid>\s*</RectilinearGrid>", "</RectilinearGrid>",
+                      head + "</RectilinearGrid></VTKFile>")
+        try:
+            root = ET.fromstring(head)
+        except ET.ParseError as e:
+            raise ViewError(f"{path}: {e}") from None
+        if root.get("type") != "RectilinearGrid" or root.get("header_type") != "UInt64" \
+                or root.get("byte_order", "LittleEndian") != "LittleEndian":
+            raise ViewError(f"{path}: not a little-endian rectilinear grid with 64-bit block sizes")
+        piece = root.find("RectilinearGrid/Piece")
+        ext = _attr(piece, "Extent", path, lambda v: [int(x) for x in v.split()])
+        if len(ext) != 6 or any(ext[2 * a + 1] < ext[2 * a] for a in range(3)):
+            raise ViewError(f"{path}: Extent {ext} is not three ascending pairs")
+        counts = [ext[2 * a + 1] - ext[2 * a] + 1 for a in range(3)]
+
+        def block(node, count):
+            kind = _attr(node, "type", path)
+            if kind not in _TYPES:
+                raise ViewError(f"{path}: array type {kind!r} is none of {', '.join(_TYPES)}")
+            dtype = np.dtype(_TYPES[kind])
+            offset = start + _attr(node, "offset", path, int)
+            f.seek(offset)
+            raw = f.read(8)
+            nbytes = int.from_bytes(raw, "little") if len(raw) == 8 else -1
+            name = node.get("Name")
+            if nbytes != count * dtype.itemsize or offset < start or offset + 8 + nbytes > size:
+                raise ViewError(f"{path}: array {name!r} at byte {offset} is truncated or does not "
+                                f"hold the {count} values the grid needs")
+            if nbytes >= _MAP_BYTES:
+                return np.memmap(f, dtype=dtype, mode="c", offset=offset + 8, shape=(count,))
+            return np.fromfile(f, dtype, count)
+
+        grid = Grid(path=str(path))
+        axes = piece.find("Coordinates")
+        if axes is None or len(axes) != 3:
+            raise ViewError(f"{path}: the grid needs three coordinate arrays")
+        grid.coords = [block(n, c) for n, c in zip(axes, counts)]
+        point_data = piece.find("PointData")
+        for n in (point_data if point_data is not None else []):
+            comps = _attr(n, "NumberOfComponents", path, int) if n.get("NumberOfComponents") else 1
+            if not 1 <= comps <= 9:
+                raise ViewError(f"{path}: {comps} components")
+            values = block(n, counts[0] * counts[1] * counts[2] * comps)
+            shape = (counts[2], counts[1], counts[0]) + ((comps,) if comps > 1 else ())
+            grid.arrays[n.get("Name")] = values.reshape(shape)
     fd = root.find("RectilinearGrid/FieldData/DataArray")
     if fd is not None:
-        grid.label, grid.value = fd.get("Name"), float(fd.text)
+        grid.label = fd.get("Name") or ""
+        grid.value = _number(fd.text, path)
     return grid
+
+
+def _number(text, path) -> float:
+    try:
+        return float(text)
+    except (TypeError, ValueError):
+        raise ViewError(f"{path}: field data {text!r} is not a number") from None
 
 
 def read_pvd(path):
@@ -95,8 +154,11 @@ def read_pvd(path):
     except ET.ParseError as e:
         raise ViewError(f"{path}: {e}") from None
     base = os.path.dirname(os.path.abspath(path))
-    return [(float(d.get("timestep")), os.path.join(base, d.get("file")))
-            for d in root.iter("DataSet")]
+    out = [(_attr(d, "timestep", path, float), os.path.join(base, _attr(d, "file", path)))
+           for d in root.iter("DataSet")]
+    if not out:
+        raise ViewError(f"{path}: no DataSet entries (not a collection written by fendrix)")
+    return out
 
 
 # --- pictures ---------------------------------------------------------------
@@ -153,8 +215,10 @@ def _arrows(ax, grid, quantity, image, across=24):
 def map_png(grid: Grid, path, quantity="J", component="norm"):
     """Magnitude (vector length or one component) of a frequency map as a PNG."""
     name = f"{quantity}_magnitude"
-    if name not in grid.arrays:
-        raise ViewError(f"{grid.path}: no {name} (not a frequency map)")
+    if name not in grid.arrays or f"{quantity}_phase" not in grid.arrays:
+        raise ViewError(f"{grid.path}: no {name} and {quantity}_phase (not a frequency map)")
+    if grid.arrays[name].ndim != 4:
+        raise ViewError(f"{grid.path}: {name} is not a vector array")
     image = _component(grid.plane(name), component)
     fig, ax = plt.subplots(figsize=(6.4, 5.2))
     where = f"{'xyz'[grid.normal_axis]} = {grid.coords[grid.normal_axis][0] * 1e3:.4g} mm"
@@ -176,8 +240,12 @@ def series_pngs(entries, outdir, stem, quantity="E", component="z", gif=True):
     grids = [read_vtr(p) for _, p in entries]
     if not grids:
         raise ViewError("empty series")
-    if quantity not in grids[0].arrays:
-        raise ViewError(f"{grids[0].path}: no {quantity} (not a snapshot)")
+    for g in grids:
+        if quantity not in g.arrays or g.arrays[quantity].ndim != 4 or g.normal_axis is None:
+            raise ViewError(f"{g.path}: no vector array {quantity} on a plane (not a snapshot "
+                            f"series of planes)")
+        if g.arrays[quantity].shape != grids[0].arrays[quantity].shape:
+            raise ViewError(f"{g.path}: its plane differs in size from {grids[0].path}'s")
     images = [_component(g.plane(quantity), component) for g in grids]
     top = max(float(np.abs(i).max()) for i in images) or 1.0
     symmetric = component != "norm"
