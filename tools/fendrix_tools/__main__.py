@@ -3,6 +3,7 @@
 from __future__ import annotations
 
 import argparse
+import math
 import os
 import shutil
 import sys
@@ -21,6 +22,31 @@ def default_binary() -> str:
     if local.is_file():
         return str(local)
     return shutil.which("fendrix") or str(local)
+
+
+def finite(text) -> float:
+    """An option's number: finite (argparse takes nan and inf as floats)."""
+    v = float(text)
+    if not math.isfinite(v):
+        raise argparse.ArgumentTypeError(f"{text}: not a finite number")
+    return v
+
+
+def positive(text) -> float:
+    v = finite(text)
+    if v <= 0:
+        raise argparse.ArgumentTypeError(f"{text}: must be above 0")
+    return v
+
+
+def at_least_one(text) -> int:
+    try:
+        v = int(text)
+    except ValueError:
+        raise argparse.ArgumentTypeError(f"{text}: not a whole number") from None
+    if v < 1:
+        raise argparse.ArgumentTypeError(f"{text}: must be at least 1")
+    return v
 
 
 def cmd_summary(args) -> int:
@@ -58,7 +84,7 @@ def cmd_remesh(args) -> int:
     from .remesh import remesh
 
     remesh(args.description, args.output, cells_per_wavelength=args.cells_per_wavelength,
-           ratio=args.ratio, thin_cells=args.thin_cells)
+           ratio=args.ratio, thin_cells=args.thin_cells, max_nodes=args.max_nodes)
     return 0
 
 
@@ -76,12 +102,12 @@ def build_parser() -> argparse.ArgumentParser:
 
     p = sub.add_parser("summary", help="readable report of a results dataset")
     p.add_argument("datasets", nargs="+", metavar="DATASET")
-    p.add_argument("--points", type=int, default=5,
+    p.add_argument("--points", type=at_least_one, default=5,
                    help="frequencies at which |Sk1| is listed (default 5)")
-    p.add_argument("--at", type=float, nargs="+", metavar="GHZ",
+    p.add_argument("--at", type=positive, nargs="+", metavar="GHZ",
                    help="input impedance and VSWR at these frequencies (default: best match)")
-    p.add_argument("--z0", type=float, default=50.0, help="port 1's impedance, ohms (default 50)")
-    p.add_argument("--stop-level", type=float, default=-20.0, metavar="DB",
+    p.add_argument("--z0", type=positive, default=50.0, help="port 1's impedance, ohms (default 50)")
+    p.add_argument("--stop-level", type=finite, default=-20.0, metavar="DB",
                    help="|S21| level that bounds the stop band (default -20 dB)")
     p.set_defaults(func=cmd_summary)
 
@@ -108,7 +134,7 @@ def build_parser() -> argparse.ArgumentParser:
     p = sub.add_parser("plot", help="PNG figures of datasets or Touchstone files")
     p.add_argument("files", nargs="+", metavar="FILE")
     p.add_argument("-o", "--outdir", default=".", help="folder for the PNGs (default: .)")
-    p.add_argument("--cut-azimuth", type=float, default=0.0,
+    p.add_argument("--cut-azimuth", type=finite, default=0.0,
                    help="azimuth in degrees of the vertical pattern cut (default 0)")
     p.set_defaults(func=cmd_plot)
 
@@ -118,6 +144,9 @@ def build_parser() -> argparse.ArgumentParser:
     p.add_argument("--cells-per-wavelength", type=float, help="default 20")
     p.add_argument("--ratio", type=float, help="largest neighbouring-cell ratio (default 1.5)")
     p.add_argument("--thin-cells", type=int, help="cells through thin layers (default 3)")
+    p.add_argument("--max-nodes", type=int, metavar="N",
+                   help="refuse a mesh of more nodes (default: the simulator's limit for one "
+                        "process, 89478484)")
     p.set_defaults(func=cmd_remesh)
 
     p = sub.add_parser("view", help="PNG of a description: three views with the mesh")

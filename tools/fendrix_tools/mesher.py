@@ -269,7 +269,7 @@ def _check_budget(model, counts, qualifier):
             f"{nodes:.3g} nodes, beyond the budget of {budget} nodes (the simulator's limit for "
             f"one process is {MAX_NODES}): lower cells_per_wavelength or density, enlarge "
             f"refinement cells, shrink the margin or the domain, check the units, or raise "
-            f"mesh_settings(max_nodes=...) for a run over several processes")
+            f"mesh_settings(max_nodes=...) (remesh --max-nodes) for a run over several processes")
 
 
 class _Budget:

@@ -230,3 +230,58 @@ def test_remesh_keeps_the_rest_and_view_flags_off_grid_edges(tmp_path, capsys):
     for txt in sorted(EXAMPLES.glob("*.txt")):
         png = tmp_path / f"{txt.stem}.png"
         assert view(txt, png) == [] and png.stat().st_size > 20000
+
+
+NAN, INF = float("nan"), float("inf")
+
+
+@pytest.mark.parametrize("change, words", [
+    (lambda m: m.port((0, 0, NAN), (0, 0, 0.5)), "port 2: start .*nan is not a finite"),
+    (lambda m: m.port((5, 0, 0), (5, 0, 0.5), impedance=0), "port 2: impedance: 0 must be above 0"),
+    (lambda m: m.port((5, 0, 0), (5, 0, 0.5), impedance=NAN), "port 2: impedance"),
+    (lambda m: m.port((5, 0), (5, 0, 0.5)), "needs three coordinates"),
+    (lambda m: m.port(5, (5, 0, 0.5)), "not a list of numbers"),
+    (lambda m: m.port((5, 0, 0), (5, 0, 0.5), axis="q"), "axis 'q'"),
+    (lambda m: m.resistor((5, 0, 0), (5, 0, 0.5), -50), "resistor: ohms"),
+    (lambda m: m.lumped((5, 0, 0), (5, 0, 0.5)), "give ohms, farads"),
+    (lambda m: m.limits(pulses=NAN), "limits: pulses"),
+    (lambda m: m.limits(energy=NAN), "limits: energy"),
+    (lambda m: m.limits(samples=0), "limits: samples"),
+    (lambda m: m.limits(results="a\nb.dat"), "limits: results.*line break"),
+    (lambda m: m.band(NAN, 5), "band: f1"), (lambda m: m.band(1, 1e20), "check the frequency unit"),
+    (lambda m: m.band(1, 5, points=2.5), "band: points"), (lambda m: m.band(5, 1), "f1 < f2"),
+    (lambda m: m.far_field(2, azimuths=1), "far field: azimuths"),
+    (lambda m: m.dielectric("d", eps_r=NAN), "d: eps_r"),
+    (lambda m: m.dielectric("d", 4, conductivity=-1), "d: conductivity.*below 0"),
+    (lambda m: m.metal("m", conductivity=0), "m: conductivity: 0 must be above 0"),
+    (lambda m: m.metal("m", sheet_resistance=-1), "m: sheet_resistance"),
+    (lambda m: m.materials[1].polygon([(0, 0), (1, 0), (1, NAN)], z=1), "point 3"),
+    (lambda m: m.materials[1].polygon([(0, 0, 0), (1, 0), (1, 1)], z=1), "point 1: needs 2"),
+    (lambda m: m.materials[1].cylinder((0, 0, 0), (0, 0, 1), radius=INF), "radius"),
+    (lambda m: m.domain(x=(5, 5)), "low < high"), (lambda m: m.domain(x=(0, NAN)), "domain x="),
+    (lambda m: m.extra_lines(x=[INF]), "extra_lines x="),
+    (lambda m: m.refine((0, 0, 0), (1, 1, 1), 0), "refine: cell"),
+    (lambda m: m.mesh_settings(ratio=1.0), "ratio: 1 is below 1.1"),
+    (lambda m: m.mesh_settings(density=-1), "density"), (lambda m: m.mesh_settings(thin_cells=0.5), "thin_cells"),
+    (lambda m: m.mesh_settings(margin=NAN), "margin"), (lambda m: m.mesh_settings(domain=3), "unknown"),
+    (lambda m: m.mesh_settings(max_nodes=0), "max_nodes"),
+])
+def test_bad_numbers_are_refused_where_given(change, words):
+    m = model(strip)
+    with pytest.raises(ModelError, match=words):
+        change(m)
+
+
+@pytest.mark.parametrize("settings, words", [
+    (dict(density=1000), "beyond the budget of 89478484 nodes"),
+    (dict(margin=1e9), "beyond the budget"),  # a kilometre of air
+    (dict(max_nodes=20000), "beyond the budget of 20000 nodes"),
+    (dict(ratio=1.1, thin_cells=1000), "along .* needs more than|beyond the budget|cannot keep"),
+])
+def test_meshes_beyond_the_budget_are_refused_quickly(settings, words):
+    m = model(strip, **settings)
+    m.refine((0, -1, 0), (1, 1, 0.5), 1e-4)  # thin cells at one spot, a graded mesh around
+    with pytest.raises(ModelError, match=words):
+        m.mesh()
+    lifted = model(strip, max_nodes=10 ** 7)
+    assert 89478484 > len(lifted.mesh().lines[0]) > 10  # a sound mesh stays as it was
