@@ -239,6 +239,6 @@ TEST(FieldViews, MapsOfHAndCurrentMatchAHandComputation) {
     ASSERT_GT(largest, 0.0);
     for (int k = 0; k < 5; ++k) {
         const cd want = sums[k] / incident, got = value(k < 3 ? 1 : 2, k % 3);
-        EXPECT_LT(std::abs(got - want), 1e-3 * largest) << k << ": " << got << " against " << want;
+        EXPECT_LT(std::abs(got - want), 1e-4 * std::abs(want) + 1e-6 * largest) << k << ": " << got << " against " << want;
     }
 }
