@@ -3,7 +3,8 @@
 set -euo pipefail
 packages=(cmake g++ ninja-build libgtest-dev clang
           openmpi-bin libopenmpi-dev
-          python3 python3-numpy python3-matplotlib python3-scikit-rf python3-pytest)
+          python3 python3-numpy python3-matplotlib python3-scikit-rf python3-pytest
+          python3-hypothesis)
 missing=()
 for p in "${packages[@]}"; do
   dpkg -s "$p" >/dev/null 2>&1 || missing+=("$p")

@@ -355,7 +355,11 @@ class _Axis:
         self.sheet_cell = sheet_cell
 
     def hmax(self, x) -> float:
-        return min(h for a, b, h in self.limits if a <= x <= b)
+        h = min((h for a, b, h in self.limits if a <= x <= b), default=None)
+        if h is None:  # only where the arithmetic broke down: x is not a number
+            raise ModelError(f"the mesh along {'xyz'[self.k]} broke down near {self.dom} m: "
+                             f"sizes too far apart for double precision; check the units")
+        return h
 
     def layer(self, x0, x1):
         """The gap between neighbouring shape edges that holds [x0, x1], if it

@@ -38,6 +38,7 @@ EPS0 = 8.85418781762e-12
 MU0 = 1.256637062e-6
 
 
+MIN_LENGTH = 1e-12  # m: below, a length is a typing or unit mistake
 MAX_POINTS = 100000  # the simulator's most frequency points
 MAX_ANGLES = 3601  # its most azimuths or elevations
 F_RANGE = (1.0, 1e15)  # Hz: the band's upper frequency; beyond, the units are wrong
@@ -154,8 +155,8 @@ class Metal(Material):
             raise ModelError(f"{name}: conductivity {conductivity:g} S/m is too small")
         thickness = 0.0 if thickness is None else number(thickness, f"{name}: thickness", low=0)
         roughness = 0.0 if roughness is None else number(roughness, f"{name}: roughness", low=0)
-        self.thickness = model._length(thickness, f"{name}: thickness")
-        self.roughness = model._length(roughness, f"{name}: roughness")
+        self.thickness = model._length(thickness, f"{name}: thickness", tiny=True)
+        self.roughness = model._length(roughness, f"{name}: roughness", tiny=True)
         self.sheet_resistance = 0.0 if sheet_resistance is None else number(
             sheet_resistance, f"{name}: sheet_resistance", low=0, hint=" (ohms per square)")
         if self.sheet_resistance and self.resistivity:
@@ -225,11 +226,14 @@ class Model:
         self.comments = []
 
     # --- units -------------------------------------------------------------
-    def _length(self, v, what="length") -> float:
-        """User units to metres; ``what`` names the argument in a message."""
+    def _length(self, v, what="length", tiny=False) -> float:
+        """User units to metres; ``what`` names the argument in a message.
+        ``tiny`` lets a length below a picometre pass (film thicknesses)."""
         m = number(v, what) * self.scale
         if not math.isfinite(m):
             raise ModelError(f"{what}: {v!r} is too large")
+        if 0 < abs(m) < MIN_LENGTH and not tiny:
+            raise ModelError(f"{what}: {v!r} is below a picometre; give 0 or check the unit")
         return m
 
     def _point(self, p, what="point") -> tuple:
@@ -282,7 +286,7 @@ class Model:
         if samples is not None:
             self.samples = whole(samples, "limits: samples", 1, 2 ** 32 - 1)
         if results is not None:
-            self.results = text(results, "limits: results")
+            self.results = text(results, "limits: results", allow_slash=False)
 
     def boundaries(self, default=None, **faces):
         """boundaries("absorbing", zlow="electric"); x=, y=, z= set both faces."""

@@ -39,8 +39,8 @@ def read_model(path) -> tuple:
 
     try:
         sim = need("Sim ").split(" ", 3)
-        m.limits(int(sim[0]), float(sim[1]), int(sim[2]),
-                 sim[3].rstrip("\n") if len(sim) > 3 else "")
+        m.limits(int(sim[0]), float(sim[1]), int(sim[2]))
+        m.results = sim[3].rstrip("\n") if len(sim) > 3 else ""  # as it stands, folders too
         i += 1
         freq = need("Freq ").split()
         kind = {v: k for k, v in EXCITATIONS.items()}.get(freq[0], "band")

@@ -278,6 +278,9 @@ MAX_THREADS = 16  # the simulator's -t range is 1..16
 def check_options(z0=None, fmt="RI", jobs=1, threads=None, output=None, workdir=None):
     """Every option checked before the first run, so that no mistake costs
     simulator time or the runs' datasets."""
+    for option, path in (("-o", output), ("--workdir", workdir)):
+        if path is not None and ("\0" in str(path) or not str(path)):
+            raise SweepError(f"{option} {str(path)!r}: not a usable file name")
     if z0 is not None and not (isinstance(z0, (int, float)) and math.isfinite(z0) and z0 > 0):
         raise SweepError(f"--z0 {z0}: the reference impedance must be a finite number of ohms "
                          "above 0, such as 50")
