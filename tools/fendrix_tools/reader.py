@@ -6,6 +6,7 @@ lines); a line it would reject is reported with its line number.
 
 from __future__ import annotations
 
+import math
 import re
 
 from .description import DescriptionError
@@ -15,11 +16,15 @@ from .shapes import Box, Cylinder, Polygon
 _NUM = r"[+-]?(?:\d+\.?\d*|\.\d+)(?:[eE][+-]?\d+)?"
 
 
-def _nums(text, path, no):
-    vals = re.findall(_NUM, text)
-    if not vals:
-        raise DescriptionError(f"{path}: line {no}: no numbers")
-    return [float(v) for v in vals]
+def _nums(text, path, no, least=1, what="line"):
+    """The numbers of a line, at least ``least`` of them, all finite."""
+    vals = [float(v) for v in re.findall(_NUM, text)]
+    if len(vals) < least:
+        raise DescriptionError(f"{path}: line {no}: a {what} needs {least} numbers, found "
+                               f"{len(vals)}")
+    if not all(math.isfinite(v) for v in vals):
+        raise DescriptionError(f"{path}: line {no}: a number beyond the range of doubles")
+    return vals
 
 
 def read_model(path) -> tuple:
@@ -56,6 +61,8 @@ def read_model(path) -> tuple:
         raise DescriptionError(f"{path}: line {i + 1}: malformed {lines[i].split(' ')[0]!r} line"
                                + (f": {e}" if isinstance(e, ModelError) else "")) from None
     codes = need("Boundary").split()
+    if len(codes) != 6:
+        raise DescriptionError(f"{path}: line {i + 1}: a Boundary line needs six codes")
     m.boundary = [c if c in BOUNDARIES.values() else "0" for c in codes]
     i += 1
     mesh_at = i
@@ -63,13 +70,15 @@ def read_model(path) -> tuple:
     for k in range(3):
         if i >= len(lines) or lines[i][1:6] != "Mesh ":
             raise DescriptionError(f"{path}: line {i + 1}: expected the {'xyz'[k]} mesh line")
-        mesh.append(_nums(lines[i][6:], path, i + 1))
+        mesh.append(_nums(lines[i][6:], path, i + 1, 2, "mesh line"))
         i += 1
     m.fixed_lines = mesh
     m.settings.domain = [(v[0], v[-1]) for v in mesh]
     material = None
     for no in range(i, len(lines)):
         line = lines[no].rstrip("\n")
+        if not line.strip():
+            raise DescriptionError(f"{path}: line {no + 1}: empty line (the simulator refuses it)")
         word = line.split(" ", 1)[0] if line[:1] != " " else line.split()[0]
         args = line.split(None, 1)[1] if " " in line.strip() else ""
         try:
@@ -77,23 +86,26 @@ def read_model(path) -> tuple:
                 if line.startswith("/"):
                     material = None
                 elif word == "Cube":
-                    v = _nums(args, path, no + 1)
+                    v = _nums(args, path, no + 1, 6, "Cube line")
                     material._add(Box(v[0:3], v[3:6]), None)
                 elif word == "Cylinder":
-                    v = _nums(args, path, no + 1)
+                    v = _nums(args, path, no + 1, 7, "Cylinder line")
                     material._add(Cylinder(v[0], v[1:4], v[4:7]), None)
                 elif word == "Polygon":
-                    v = _nums(args, path, no + 1)
+                    v = _nums(args, path, no + 1, 8, "Polygon line")
+                    if v[1] not in (0, 1, 2):
+                        raise DescriptionError(f"{path}: line {no + 1}: polygon axis {v[1]:g} is "
+                                               f"none of 0, 1, 2")
                     pts = list(zip(v[2::2], v[3::2]))
                     material._add(Polygon(int(v[1]), v[0], pts), None)
                 else:
                     raise DescriptionError(f"{path}: line {no + 1}: unknown shape {word!r}")
             elif word == "Dielectric":
-                v = _nums(args, path, no + 1)
+                v = _nums(args, path, no + 1, 2, "Dielectric line")
                 material = Dielectric(m, f"dielectric {len(m.materials) + 1}", v[0], v[1], 0)
                 m.materials.append(material)
             elif word == "Metal":
-                v = _nums(args, path, no + 1)
+                v = _nums(args, path, no + 1, 3, "Metal line")
                 rho = v[0] if v[0] > 0 and v[1] > 0 else 0.0
                 material = Metal(m, f"metal {len(m.materials) + 1}", None, rho, v[1], v[2], None)
                 m.materials.append(material)
@@ -102,7 +114,7 @@ def read_model(path) -> tuple:
                 num, code = int(f[0]), int(f[1])
                 r = None if f[2] == "x" else float(f[2])
                 c = None if f[3] == "x" else float(f[3])
-                v = _nums(" ".join(f[4:]), path, no + 1)
+                v = _nums(" ".join(f[4:]), path, no + 1, 6, "corner pair")
                 name = f"port {num}" if num > 0 else f"element on line {no + 1}"
                 el = Element(name, num, code & 3, v[0:3], v[3:6], r, c)
                 el.code = code

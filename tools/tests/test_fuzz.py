@@ -1,7 +1,8 @@
 """Property-based fuzz: any numbers into the model API and the mesh settings
 give a description the simulator accepts or a ModelError; any sweep options
 pass or give a SweepError; any mutation of a dataset reads or gives a
-DatasetError.  Never another exception, never a hang.
+DatasetError, of a description reads or gives a DescriptionError.  Never
+another exception, never a hang.
 
 A few dozen examples per test in the normal suite; FENDRIX_FUZZ_EXAMPLES
 raises that for long runs (tools/tests/fuzz_long.sh)."""
@@ -19,9 +20,12 @@ from hypothesis import HealthCheck, Phase, event, given, settings
 from hypothesis import strategies as st
 
 from fendrix_tools.dataset import DatasetError, read_dataset
+from fendrix_tools.description import Description, DescriptionError
+from fendrix_tools.mesher import Mesh
 from fendrix_tools.model import Model, ModelError
 from fendrix_tools.reader import read_model
 from fendrix_tools.sweep import SweepError, check_options
+from fendrix_tools.view import off_grid
 from test_dataset import RADIATION, SMALLEST
 
 EXAMPLES = int(os.environ.get("FENDRIX_FUZZ_EXAMPLES", "30"))
@@ -244,6 +248,35 @@ def test_mutated_datasets_read_or_give_dataset_error(tmp_path_factory, data):
         except DatasetError:
             return
     assert ds.s.shape[1] == len(ds.frequencies)
+
+
+DESCRIPTIONS = sorted((REPO / "examples").glob("*.txt"))
+PIECES = [b"-", b"1e999", b"nan", b" ", b"\n", b",", b"x", b"0", b"9" * 30, b"/\n",
+          b"Electric 1 2 50 x 0,0,0 0,0,1\n", b"Cube 1,2\n"]
+
+
+@FUZZ
+@given(st.data())
+def test_mutated_descriptions_read_or_give_description_error(tmp_path_factory, data):
+    """What remesh, view and sweep read: a broken description is named, never a traceback."""
+    blob = bytearray(data.draw(st.sampled_from(DESCRIPTIONS)).read_bytes())
+    for _ in range(data.draw(st.integers(1, 3))):
+        at = data.draw(st.integers(0, len(blob) - 1))
+        kind = data.draw(st.sampled_from(["cut", "insert", "byte"]))
+        if kind == "cut":
+            del blob[at:at + data.draw(st.integers(1, 60))]
+        elif kind == "insert":
+            blob[at:at] = data.draw(st.sampled_from(PIECES))
+        else:
+            blob[at] = data.draw(st.integers(0, 255))
+    path = tmp_path_factory.mktemp("desc") / "d.txt"
+    path.write_bytes(bytes(blob))
+    with time_limit(HANG_SECONDS):
+        with contextlib.suppress(DescriptionError, ModelError):
+            model, _, _ = read_model(path)
+            off_grid(model, Mesh(model.fixed_lines, model))
+        with contextlib.suppress(DescriptionError):
+            Description.read(path).renumbered(1, "x.dat")
 
 
 if __name__ == "__main__":
