@@ -18,6 +18,10 @@ from .summary import db  # noqa: E402
 DYNAMIC_RANGE_DB = 40.0
 
 
+class TouchstoneError(ValueError):
+    """A file named .sNp that scikit-rf cannot read."""
+
+
 def _warn(message):
     if message:
         print(message, file=sys.stderr)
@@ -170,7 +174,17 @@ def plot_touchstone(path, outdir=".", stem=None) -> list:
     """|Sij| in dB of every matrix entry, and the Sii on a Smith chart."""
     import skrf
 
-    net = skrf.Network(str(path))
+    if os.path.getsize(path) == 0:  # scikit-rf would take it for a pickled network
+        raise TouchstoneError(f"{path}: empty file, not a Touchstone file")
+    try:
+        net = skrf.Network(str(path))
+    except OSError:
+        raise
+    except Exception as e:  # the library's parser fails in many ways on a foreign file
+        raise TouchstoneError(f"{path}: not a readable Touchstone file ({type(e).__name__}: "
+                              f"{e})") from None
+    if net.nports < 1 or len(net.f) == 0:
+        raise TouchstoneError(f"{path}: a Touchstone file without ports or frequencies")
     stem = stem or os.path.splitext(os.path.basename(str(path)))[0]
     os.makedirs(outdir, exist_ok=True)
     base = os.path.join(outdir, stem)

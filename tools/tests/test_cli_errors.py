@@ -95,3 +95,12 @@ def test_large_dataset_is_mapped_not_read(tmp_path):
                          env={"PYTHONPATH": str(__import__("pathlib").Path(__file__).parents[1])})
     assert run.returncode == 0, run.stderr
     assert int(run.stdout) < 400 * 1024  # kilobytes: far below the file's 1.5 GiB
+
+
+@pytest.mark.parametrize("content", [b"", b"garbage\n1 2 3\n", bytes(range(256)), b"# Hz S RI R 50\n"])
+def test_plot_names_an_unreadable_touchstone_file(tmp_path, capsys, content):
+    path = tmp_path / "bad.s2p"
+    path.write_bytes(content)
+    assert main(["plot", str(path), "-o", str(tmp_path)]) == 1
+    err = capsys.readouterr().err
+    assert err.startswith(f"error: {path}: ") and "Traceback" not in err
