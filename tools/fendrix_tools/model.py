@@ -213,7 +213,7 @@ class Model:
             raise ModelError(f"unknown unit {unit!r} or {frequency_unit!r}; lengths: "
                              f"{', '.join(LENGTH_UNITS)}; frequencies: "
                              f"{', '.join(FREQUENCY_UNITS)}")
-        self.name = text(name, "model name")
+        self.name = text(name, "model name", allow_slash=False)  # also the files' names
         self.scale, self.fscale = LENGTH_UNITS[unit], FREQUENCY_UNITS[frequency_unit]
         self.results = f"{name}.dat"
         self.time_factor, self.energy, self.samples = 20, 1e-4, 4

@@ -32,7 +32,8 @@ def read_model(path) -> tuple:
     with open(path, "rb") as f:
         text = f.read().decode("latin-1")
     lines = text.splitlines(keepends=True)
-    m = Model(str(path), unit="m", frequency_unit="Hz")
+    m = Model("description", unit="m", frequency_unit="Hz")
+    m.name = str(path)  # messages name the file
     i = 0
     while i < len(lines) and lines[i].startswith("#"):
         i += 1

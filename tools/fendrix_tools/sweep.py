@@ -14,9 +14,9 @@ import math
 import os
 import shlex
 import shutil
+import signal
 import subprocess
 import sys
-import signal
 import tempfile
 import threading
 from concurrent.futures import FIRST_EXCEPTION, ThreadPoolExecutor, wait
