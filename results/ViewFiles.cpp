@@ -4,7 +4,7 @@
 
 #include <cstdio>
 #include <filesystem>
-#include <regex>
+#include <string_view>
 #include <system_error>
 
 #include "common/ErrorNumbers.hpp"
@@ -14,11 +14,47 @@ std::string viewFolder(const std::string& resultsFile) {
     return (path.parent_path() / (path.stem().string() + "_views")).string();
 }
 
+namespace {
+
+// Only the digits 0-9, from `fewest` to `most` of them.
+bool digits(std::string_view text, std::size_t fewest, std::size_t most) {
+    if (text.size() < fewest || text.size() > most) return false;
+    for (char c : text)
+        if (c < '0' || c > '9') return false;
+    return true;
+}
+
+// A plane's name: the axis letter and the line index, "z12".
+bool planeName(std::string_view text) {
+    return !text.empty() && text[0] >= 'x' && text[0] <= 'z' && digits(text.substr(1), 1, 10);
+}
+
+// `text` begins with `prefix`; `rest` is what follows it.
+bool cut(std::string_view text, std::string_view prefix, std::string_view& rest) {
+    if (text.substr(0, prefix.size()) != prefix) return false;
+    rest = text.substr(prefix.size());
+    return true;
+}
+
+}  // namespace
+
 bool isViewFileName(const std::string& name) {
-    static const std::regex pattern(
-        "(snapshot_(grid|[xyz][0-9]+)_[0-9]{9,10}\\.vtr|map_[xyz][0-9]+_[0-9]+\\.vtr|"
-        "(snapshot_(grid|[xyz][0-9]+)|map_[xyz][0-9]+)\\.pvd)(\\.partial)?");
-    return std::regex_match(name, pattern);
+    std::string_view text = name;
+    if (text.size() > 8 && text.substr(text.size() - 8) == ".partial") text.remove_suffix(8);
+    if (text.size() < 4) return false;
+    const std::string_view type = text.substr(text.size() - 4);
+    text.remove_suffix(4);
+    std::string_view rest;
+    if (type == ".pvd")
+        return (cut(text, "snapshot_", rest) && (rest == "grid" || planeName(rest))) ||
+               (cut(text, "map_", rest) && planeName(rest));
+    if (type != ".vtr") return false;
+    const std::size_t last = text.rfind('_');
+    if (last == std::string_view::npos) return false;
+    const std::string_view number = text.substr(last + 1);
+    text = text.substr(0, last);
+    if (cut(text, "snapshot_", rest)) return (rest == "grid" || planeName(rest)) && digits(number, 9, 10);
+    return cut(text, "map_", rest) && planeName(rest) && digits(number, 1, 10);
 }
 
 unsigned removeEarlierViews(const std::string& folder) {
