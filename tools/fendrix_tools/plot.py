@@ -164,7 +164,10 @@ def plot_dataset(ds: Dataset, outdir=".", stem=None, cut_azimuth: float = 0.0) -
         _warn(column_warning(ds.s, ds.frequencies))
         paths.append(plot_s_db(ds, base + "_s.png"))
         paths.append(plot_smith(ds, base + "_smith.png"))
-    if ds.has_radiation:
+    if ds.has_radiation and not np.any(np.isfinite(ds.pattern)):
+        _warn(f"WARNING: {ds.path}: the far-field pattern holds no finite value "
+              "(an unstable or broken run); no pattern figures")
+    elif ds.has_radiation:
         paths.append(plot_cuts(ds, base + "_cuts.png", cut_azimuth))
         paths.append(plot_directivity_map(ds, base + "_directivity.png"))
     return paths

@@ -13,6 +13,7 @@ import shutil
 import signal
 import subprocess
 import tempfile
+import warnings
 from pathlib import Path
 
 import pytest
@@ -24,6 +25,7 @@ from fendrix_tools.description import Description, DescriptionError
 from fendrix_tools.mesher import Mesh
 from fendrix_tools.model import Model, ModelError
 from fendrix_tools.reader import read_model
+from fendrix_tools.summary import summarize
 from fendrix_tools.sweep import SweepError, check_options
 from fendrix_tools.view import off_grid
 from test_dataset import RADIATION, SMALLEST
@@ -238,6 +240,7 @@ def mutate(draw, data):
 @FUZZ
 @given(st.data())
 def test_mutated_datasets_read_or_give_dataset_error(tmp_path_factory, data):
+    """... and what reads, summary reports."""
     original = data.draw(st.sampled_from([SMALLEST, RADIATION]))
     blob = data.draw(st.composite(lambda draw: mutate(draw, original))())
     path = tmp_path_factory.mktemp("ds") / "m.dat"
@@ -248,6 +251,9 @@ def test_mutated_datasets_read_or_give_dataset_error(tmp_path_factory, data):
         except DatasetError:
             return
     assert ds.s.shape[1] == len(ds.frequencies)
+    with warnings.catch_warnings():
+        warnings.simplefilter("ignore", RuntimeWarning)  # NaN and infinite values are fine here
+        assert summarize(ds).startswith("Dataset: ")
 
 
 DESCRIPTIONS = sorted((REPO / "examples").glob("*.txt"))

@@ -74,3 +74,15 @@ def test_plots_are_written(tmp_path, capsys):
     (tmp_path / "bad.dat").write_bytes(b"hello")
     assert main(["summary", str(tmp_path / "bad.dat")]) == 1
     assert "not a Fendrix results dataset" in capsys.readouterr().err
+
+
+def test_broken_values_are_reported_not_raised(tmp_path, capsys):
+    """An unstable run's NaN pattern: summary and the S figures still come, with a warning."""
+    nan = np.full((2, 3), np.nan)
+    write_dataset(tmp_path / "n.dat", [1e9, 2e9], [[np.nan, 0.5]], dict(
+        pattern=nan, e_azimuth=nan + 0j, e_elevation=nan + 0j, directivity_dbi=np.nan,
+        efficiency=np.nan, azimuth=[0, 90, 180], elevation=[0, 45]))
+    assert main(["plot", str(tmp_path / "n.dat"), "-o", str(tmp_path)]) == 0
+    assert main(["summary", str(tmp_path / "n.dat")]) == 0
+    out, err = capsys.readouterr()
+    assert out.count("Wrote") == 2 and "pattern holds no finite value" in err
