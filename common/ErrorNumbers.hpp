@@ -66,4 +66,5 @@ inline constexpr int kViewFrequencyAliased = -45;  // a map frequency above half
 inline constexpr int kViewsExceedDisk = -46;    // the views would not fit in the free space of their folder
 inline constexpr int kViewsLost = -47;          // a view could not be written: results written, views incomplete
 inline constexpr int kViewFrequencyOutsideBand = -48;  // a map frequency well outside the Freq line's band
+inline constexpr int kResultsLost = -49;        // the results file could not be written after the run (disk full, size limit)
 }  // namespace run_error

@@ -184,13 +184,19 @@ int Simulation::run() {
     }
 
     if (views.active()) views.finish();
+    bool resultsLost = false;
     if (processes::rank() == 0 && !results.writeDataset(radiation.get())) {
         std::fprintf(stderr, "ERROR: Can't save results into file.\n");
         if (!results.writeFailure.empty())
             std::fprintf(stderr, "  Results file '%s': %s.\n", results.fileName.c_str(),
                          results.writeFailure.c_str());
+        // A description with nothing to write (no port, no frequency) ends as
+        // it always has; a whole run whose file could not be written must not
+        // look like a success to the host that reads it next.
+        resultsLost = !results.writeFailure.empty();
     }
     std::fflush(stdout);
+    if (resultsLost) return run_error::kResultsLost;
     // The results are in place, but a host must not take the views as whole.
     return views.active() && views.lost() ? run_error::kViewsLost : 0;
 }
