@@ -19,6 +19,7 @@ from pathlib import Path
 import pytest
 from hypothesis import HealthCheck, Phase, event, given, settings
 from hypothesis import strategies as st
+from hypothesis.configuration import set_hypothesis_home_dir
 
 from fendrix_tools.dataset import DatasetError, read_dataset
 from fendrix_tools.description import Description, DescriptionError
@@ -38,6 +39,9 @@ FUZZ = settings(max_examples=EXAMPLES, deadline=None, derandomize=not LONG, data
                 phases=[Phase.explicit, Phase.generate] + ([] if LONG else [Phase.shrink]))
 HANG_SECONDS = 120  # one example beyond this is a hang
 REPO = Path(__file__).resolve().parents[2]
+# Hypothesis keeps caches (the character table of text strategies) in a folder
+# of the current one; not in the checkout.
+set_hypothesis_home_dir(os.path.join(tempfile.gettempdir(), "fendrix-hypothesis"))
 EXE = Path(os.environ.get("FENDRIX_BINARY") or REPO / "build" / "fendrix")
 
 
