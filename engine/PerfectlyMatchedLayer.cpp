@@ -1,0 +1,226 @@
+#include "engine/PerfectlyMatchedLayer.hpp"
+
+#include <cmath>
+
+#include "common/PhysicalConstants.hpp"
+#include "grid/AlignedMemory.hpp"
+#include "grid/FdtdEngine.hpp"
+
+namespace {
+
+// Grading of the stretch with the depth rho (0 at the layer's inner edge, 1 at
+// the conductor behind it): sigma and kappa - 1 rise as rho^m, alpha falls
+// linearly. sigma_max is the usual optimum for a polynomial grading,
+// 0.8 (m + 1) / (eta0 d sqrt(eps_r)) with d the layer's mean cell. Measured
+// with bench_pml (see bench/bench_pml.cpp) on uniform and graded meshes.
+constexpr double kOrder = 3.0;
+constexpr double kSigmaScale = 1.0;
+constexpr double kKappaMax = 5.0;
+
+// One stretched-difference step: psi <- b psi + a D, returns D (1/kappa - 1) + psi,
+// what the plain difference D is missing.
+inline float stretch(float d, float& psi, const PerfectlyMatchedLayer::Axis::Node& n) {
+    psi = n.b * psi + n.a * d;
+    return n.k * d + psi;
+}
+
+}  // namespace
+
+PerfectlyMatchedLayer::~PerfectlyMatchedLayer() {
+    for (int d = 0; d < 3; ++d) {
+        alignedRelease(psiE[d]);
+        alignedRelease(psiH[d]);
+    }
+}
+
+bool PerfectlyMatchedLayer::initialise(const FdtdEngine& engine, std::uint32_t cells, double lowFrequency) {
+    const double dt = engine.timeStep;
+    const double eta0 = std::sqrt(kMu0 / kEpsilon0);
+    // Below the shift frequency the layer turns into a plain loss that no
+    // longer grows with depth unboundedly at zero frequency (stable late time).
+    const double alphaMax = kTwoPi * kEpsilon0 * lowFrequency;
+    const FdtdEngine::PlaneRange owned = engine.ownedPlanes();
+    planeBegin = owned.begin;
+    planeCount = owned.end - owned.begin;
+
+    for (int d = 0; d < 3; ++d) {
+        const std::vector<double>& x = engine.meshLines[d];
+        const std::uint32_t last = engine.lineCount[d] - 1;
+        Axis& axis = axes[d];
+        axis.eSlot.assign(last + 1, -1);
+        axis.hSlot.assign(last, -1);
+        for (int side = 0; side < 2; ++side) {
+            if (engine.boundaryKind[2 * d + side] != 2) continue;
+            const double inner = side == 0 ? x[cells] : x[last - cells];
+            const double depth = side == 0 ? inner - x[0] : x[last] - inner;
+            const double sigmaMax =
+                kSigmaScale * 0.8 * (kOrder + 1) / (eta0 * (depth / cells) * std::sqrt(engine.backgroundEpsR));
+            // Factors of a node at `position`, if it lies inside this layer.
+            auto node = [&](std::uint32_t index, double position, std::vector<Axis::Node>& list,
+                            std::vector<int>& slot) {
+                const double rho = (side == 0 ? inner - position : position - inner) / depth;
+                if (!(rho > 0)) return;
+                const double g = std::pow(rho, kOrder);
+                const double sigma = sigmaMax * g;
+                const double kappa = 1 + (kKappaMax - 1) * g;
+                const double alpha = alphaMax * (1 - rho);
+                const double b = std::exp(-(sigma / kappa + alpha) * dt / kEpsilon0);
+                const double a = sigma * (b - 1) / (sigma * kappa + kappa * kappa * alpha);
+                slot[index] = static_cast<int>(list.size());
+                list.push_back({index, static_cast<float>(b), static_cast<float>(a),
+                                static_cast<float>(1 / kappa - 1)});
+            };
+            for (std::uint32_t i = 0; i <= last; ++i) node(i, x[i], axis.e, axis.eSlot);
+            for (std::uint32_t i = 0; i < last; ++i) node(i, 0.5 * (x[i] + x[i + 1]), axis.h, axis.hSlot);
+        }
+    }
+
+    // psi per stretched difference: two E (H) components per cell. x: one
+    // pair per layer cell of a row; y and z: whole rows in the vector layout
+    // (8 floats a block: two components of 4 lanes).
+    const std::size_t nv = engine.Nv, ny = engine.Ny();
+    const std::size_t rows[3] = {planeCount * ny, planeCount, ny};
+    const std::size_t perNode[3] = {2, 8 * nv, 8 * nv};
+    for (int d = 0; d < 3; ++d) {
+        const std::size_t e = rows[d] * axes[d].e.size() * perNode[d];
+        const std::size_t h = rows[d] * axes[d].h.size() * perNode[d];
+        psiFloats[d] = e + h;
+        if (e > 0 && (psiE[d] = static_cast<float*>(alignedAllocateZeroed(4 * e))) == nullptr) return false;
+        if (h > 0 && (psiH[d] = static_cast<float*>(alignedAllocateZeroed(4 * h))) == nullptr) return false;
+    }
+    return true;
+}
+
+std::size_t PerfectlyMatchedLayer::bytes() const {
+    return 4 * (psiFloats[0] + psiFloats[1] + psiFloats[2]);
+}
+
+// Adds to the new E of plane k what the stretched differences of H add to the
+// circulation (E = CA E + CB curl H, curl_x = D_y Hz - D_z Hy and cyclic, with
+// backward differences; the kernel's zero differences on the first row and
+// plane and its zero x predecessor of line 0 are kept).
+void PerfectlyMatchedLayer::correctElectric(FdtdEngine& engine, std::size_t k) {
+    float* const E = engine.eField;
+    const float* const H = engine.hField;
+    const float* const CB = engine.cbTable;
+    const std::uint32_t* const curl = engine.curlIndex;
+    const std::size_t nv = engine.Nv, ny = engine.Ny(), row = 12 * nv;
+    const std::size_t plane = engine.planeBlock(k), z = k - planeBegin;
+
+    // Along z, the whole plane: Ex -= CB ~D_z Hy, Ey += CB ~D_z Hx.
+    if (const int s = axes[2].eSlot[k]; s >= 0) {
+        const Axis::Node& n = axes[2].e[s];
+        float* psi = psiE[2] + std::size_t(s) * ny * nv * 8;
+        const std::size_t back = k > 0 ? row * ny : 0;
+        for (std::size_t b = plane; b < plane + ny * nv; ++b, psi += 8) {
+            float* e = E + 12 * b;
+            const float* h = H + 12 * b;
+            const float* hb = h - back;
+            const float* cb = CB + 4 * std::size_t(curl[b]);
+            for (int l = 0; l < 4; ++l) {
+                e[l] -= cb[l] * stretch(h[4 + l] - hb[4 + l], psi[l], n);
+                e[4 + l] += cb[4 + l] * stretch(h[l] - hb[l], psi[4 + l], n);
+            }
+        }
+    }
+    // Along y, the rows inside a layer: Ex += CB ~D_y Hz, Ez -= CB ~D_y Hx.
+    const std::size_t yNodes = axes[1].e.size();
+    for (std::size_t s = 0; s < yNodes; ++s) {
+        const Axis::Node& n = axes[1].e[s];
+        float* psi = psiE[1] + (z * yNodes + s) * nv * 8;
+        const std::size_t back = n.index > 0 ? row : 0;
+        const std::size_t first = plane + n.index * nv;
+        for (std::size_t b = first; b < first + nv; ++b, psi += 8) {
+            float* e = E + 12 * b;
+            const float* h = H + 12 * b;
+            const float* hb = h - back;
+            const float* cb = CB + 4 * std::size_t(curl[b]);
+            for (int l = 0; l < 4; ++l) {
+                e[l] += cb[l] * stretch(h[8 + l] - hb[8 + l], psi[l], n);
+                e[8 + l] -= cb[8 + l] * stretch(h[l] - hb[l], psi[4 + l], n);
+            }
+        }
+    }
+    // Along x, the columns inside a layer of every row: Ey -= CB ~D_x Hz,
+    // Ez += CB ~D_x Hy.
+    const std::size_t xNodes = axes[0].e.size();
+    if (xNodes == 0) return;
+    float* psi = psiE[0] + z * ny * xNodes * 2;
+    for (std::size_t j = 0; j < ny; ++j) {
+        for (const Axis::Node& n : axes[0].e) {
+            const std::size_t i = n.index, b = plane + j * nv + i % nv, lane = i / nv;
+            const float* h = H + 12 * b + lane;
+            float hyBack = 0, hzBack = 0;  // line 0 has no predecessor
+            if (i > 0) {
+                const float* p = H + 12 * (plane + j * nv + (i - 1) % nv) + (i - 1) / nv;
+                hyBack = p[4];
+                hzBack = p[8];
+            }
+            float* e = E + 12 * b + lane;
+            const float* cb = CB + 4 * std::size_t(curl[b]) + lane;
+            e[4] -= cb[4] * stretch(h[8] - hzBack, psi[0], n);
+            e[8] += cb[8] * stretch(h[4] - hyBack, psi[1], n);
+            psi += 2;
+        }
+    }
+}
+
+// The same for the new H of plane k (H = DA H - DB curl E, forward
+// differences; the last row and plane are never updated).
+void PerfectlyMatchedLayer::correctMagnetic(FdtdEngine& engine, std::size_t k) {
+    if (k + 1 >= engine.Nz()) return;
+    const float* const E = engine.eField;
+    float* const H = engine.hField;
+    const float* const DB = engine.dbTable;
+    const std::uint32_t* const curl = engine.curlIndex;
+    const std::size_t nv = engine.Nv, ny = engine.Ny(), row = 12 * nv;
+    const std::size_t plane = engine.planeBlock(k), z = k - planeBegin;
+
+    // Along z: Hx += DB ~D_z Ey, Hy -= DB ~D_z Ex.
+    if (const int s = axes[2].hSlot[k]; s >= 0) {
+        const Axis::Node& n = axes[2].h[s];
+        float* psi = psiH[2] + std::size_t(s) * ny * nv * 8;
+        const std::size_t ahead = row * ny;
+        for (std::size_t b = plane; b < plane + (ny - 1) * nv; ++b, psi += 8) {
+            float* h = H + 12 * b;
+            const float* e = E + 12 * b;
+            const float* db = DB + 4 * std::size_t(curl[b]);
+            for (int l = 0; l < 4; ++l) {
+                h[l] += db[l] * stretch(e[4 + l + ahead] - e[4 + l], psi[l], n);
+                h[4 + l] -= db[4 + l] * stretch(e[l + ahead] - e[l], psi[4 + l], n);
+            }
+        }
+    }
+    // Along y: Hx -= DB ~D_y Ez, Hz += DB ~D_y Ex.
+    const std::size_t yNodes = axes[1].h.size();
+    for (std::size_t s = 0; s < yNodes; ++s) {
+        const Axis::Node& n = axes[1].h[s];
+        float* psi = psiH[1] + (z * yNodes + s) * nv * 8;
+        const std::size_t first = plane + n.index * nv;
+        for (std::size_t b = first; b < first + nv; ++b, psi += 8) {
+            float* h = H + 12 * b;
+            const float* e = E + 12 * b;
+            const float* db = DB + 4 * std::size_t(curl[b]);
+            for (int l = 0; l < 4; ++l) {
+                h[l] -= db[l] * stretch(e[8 + l + row] - e[8 + l], psi[l], n);
+                h[8 + l] += db[8 + l] * stretch(e[l + row] - e[l], psi[4 + l], n);
+            }
+        }
+    }
+    // Along x: Hy += DB ~D_x Ez, Hz -= DB ~D_x Ey.
+    const std::size_t xNodes = axes[0].h.size();
+    if (xNodes == 0) return;
+    float* psi = psiH[0] + z * ny * xNodes * 2;
+    for (std::size_t j = 0; j + 1 < ny; ++j) {
+        for (const Axis::Node& n : axes[0].h) {
+            const std::size_t i = n.index, b = plane + j * nv + i % nv, lane = i / nv;
+            const float* next = E + 12 * (plane + j * nv + (i + 1) % nv) + (i + 1) / nv;
+            const float* e = E + 12 * b + lane;
+            float* h = H + 12 * b + lane;
+            const float* db = DB + 4 * std::size_t(curl[b]) + lane;
+            h[4] += db[4] * stretch(next[8] - e[8], psi[0], n);
+            h[8] -= db[8] * stretch(next[4] - e[4], psi[1], n);
+            psi += 2;
+        }
+    }
+}
