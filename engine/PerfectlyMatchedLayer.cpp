@@ -67,8 +67,12 @@ bool PerfectlyMatchedLayer::initialise(const FdtdEngine& engine, std::uint32_t c
                 const double b = std::exp(-(sigma / kappa + alpha) * dt / kEpsilon0);
                 const double a = sigma * (b - 1) / (sigma * kappa + kappa * kappa * alpha);
                 slot[index] = static_cast<int>(list.size());
+                const bool magnetic = &list == &axis.h;
+                const std::uint32_t nv = engine.Nv;
+                auto offset = [nv](std::uint32_t i) { return static_cast<std::int32_t>(12 * (i % nv) + i / nv); };
+                const std::int32_t near = magnetic ? offset(index + 1) : index > 0 ? offset(index - 1) : -1;
                 list.push_back({index, static_cast<float>(b), static_cast<float>(a),
-                                static_cast<float>(1 / kappa - 1)});
+                                static_cast<float>(1 / kappa - 1), offset(index), near});
             };
             for (std::uint32_t i = 0; i <= last; ++i) node(i, x[i], axis.e, axis.eSlot);
             for (std::uint32_t i = 0; i < last; ++i) node(i, 0.5 * (x[i] + x[i + 1]), axis.h, axis.hSlot);
@@ -147,17 +151,15 @@ void PerfectlyMatchedLayer::correctElectric(FdtdEngine& engine, std::size_t k) {
     if (xNodes == 0) return;
     float* psi = psiE[0] + z * ny * xNodes * 2;
     for (std::size_t j = 0; j < ny; ++j) {
+        const std::size_t first = plane + j * nv;
+        float* const eRow = E + 12 * first;
+        const float* const hRow = H + 12 * first;
         for (const Axis::Node& n : axes[0].e) {
-            const std::size_t i = n.index, b = plane + j * nv + i % nv, lane = i / nv;
-            const float* h = H + 12 * b + lane;
-            float hyBack = 0, hzBack = 0;  // line 0 has no predecessor
-            if (i > 0) {
-                const float* p = H + 12 * (plane + j * nv + (i - 1) % nv) + (i - 1) / nv;
-                hyBack = p[4];
-                hzBack = p[8];
-            }
-            float* e = E + 12 * b + lane;
-            const float* cb = CB + 4 * std::size_t(curl[b]) + lane;
+            const float* h = hRow + n.here;
+            const float hyBack = n.near >= 0 ? hRow[n.near + 4] : 0.0f;  // line 0 has no predecessor
+            const float hzBack = n.near >= 0 ? hRow[n.near + 8] : 0.0f;
+            float* e = eRow + n.here;
+            const float* cb = CB + 4 * std::size_t(curl[first + n.here / 12]) + n.here % 12;
             e[4] -= cb[4] * stretch(h[8] - hzBack, psi[0], n);
             e[8] += cb[8] * stretch(h[4] - hyBack, psi[1], n);
             psi += 2;
@@ -212,12 +214,14 @@ void PerfectlyMatchedLayer::correctMagnetic(FdtdEngine& engine, std::size_t k) {
     if (xNodes == 0) return;
     float* psi = psiH[0] + z * ny * xNodes * 2;
     for (std::size_t j = 0; j + 1 < ny; ++j) {
+        const std::size_t first = plane + j * nv;
+        const float* const eRow = E + 12 * first;
+        float* const hRow = H + 12 * first;
         for (const Axis::Node& n : axes[0].h) {
-            const std::size_t i = n.index, b = plane + j * nv + i % nv, lane = i / nv;
-            const float* next = E + 12 * (plane + j * nv + (i + 1) % nv) + (i + 1) / nv;
-            const float* e = E + 12 * b + lane;
-            float* h = H + 12 * b + lane;
-            const float* db = DB + 4 * std::size_t(curl[b]) + lane;
+            const float* e = eRow + n.here;
+            const float* next = eRow + n.near;
+            float* h = hRow + n.here;
+            const float* db = DB + 4 * std::size_t(curl[first + n.here / 12]) + n.here % 12;
             h[4] += db[4] * stretch(next[8] - e[8], psi[0], n);
             h[8] -= db[8] * stretch(next[4] - e[4], psi[1], n);
             psi += 2;

@@ -40,6 +40,9 @@ public:
             std::uint32_t index;  // mesh line (E) or the line below the half-line (H)
             float b, a;           // psi <- b psi + a D
             float k;              // 1 / kappa - 1
+            // Along x only: float offsets within a row of the node's block
+            // lane and of its neighbour's (x - 1 for E, x + 1 for H; -1: none).
+            std::int32_t here, near;
         };
         std::vector<Node> e, h;
         std::vector<int> eSlot, hSlot;  // per line / half-line: position in e / h, or -1
