@@ -6,8 +6,8 @@
 #   bench/pml_cost.sh [FENDRIX_BINARY] [ROUNDS]
 #
 # The layer needs the far-field box outside it, so both runs of a pair use
-# the description with its Radiation margin raised to N + 2, and one pulse
-# length as step limit (the rate, not the results, is measured). The rounds
+# the description with its Radiation margin raised to N + 2, and a step limit
+# of a few pulse lengths (the rate, not the results, is measured). The rounds
 # alternate the two runs so that both see the same load on a shared machine;
 # each keeps its best rate. Rates are million cell updates per second over the
 # whole run; memory is the peak resident size.
@@ -30,10 +30,10 @@ run() {
 }
 
 printf "%-14s %-8s %12s %12s %10s %10s\n" example layer "MC/s off" "MC/s on" "MB off" "MB on"
-for pair in "dipole 8" "patch_antenna 4"; do
+for pair in "dipole 8 1" "patch_antenna 4 5"; do
     set -- $pair
-    name=$1 layer=$2
-    sed -e "s/^Sim [0-9]* /Sim 1 /" -e "s/^\(Radiation [^ ]* [^ ]* [^ ]*\) [0-9]*$/\1 $((layer + 2))/" \
+    name=$1 layer=$2 pulses=$3
+    sed -e "s/^Sim [0-9]* /Sim $pulses /" -e "s/^\(Radiation [^ ]* [^ ]* [^ ]*\) [0-9]*$/\1 $((layer + 2))/" \
         "$here/examples/$name.txt" > "$work/$name.txt"
     off=(0 0) on=(0 0)
     best_off=0 best_on=0

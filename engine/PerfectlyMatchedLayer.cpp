@@ -31,6 +31,10 @@ struct Stretch4 {
     Vec4 b, a, k;
     explicit Stretch4(const PerfectlyMatchedLayer::Axis::Node& n)
         : b(Vec4::make(n.b, n.b, n.b, n.b)), a(Vec4::make(n.a, n.a, n.a, n.a)), k(Vec4::make(n.k, n.k, n.k, n.k)) {}
+    // Lanes outside the layer have all factors 0: their psi stays 0 and
+    // they add 0.
+    explicit Stretch4(const PerfectlyMatchedLayer::Column& c)
+        : b(Vec4::load(c.b)), a(Vec4::load(c.a)), k(Vec4::load(c.k)) {}
     Vec4 operator()(Vec4 d, float* psi) const {
         const Vec4 p = b * Vec4::load(psi) + a * d;
         p.store(psi);
@@ -81,27 +85,45 @@ bool PerfectlyMatchedLayer::initialise(const FdtdEngine& engine, std::uint32_t c
                 const double b = std::exp(-(sigma / kappa + alpha) * dt / kEpsilon0);
                 const double a = sigma * (b - 1) / (sigma * kappa + kappa * kappa * alpha);
                 slot[index] = static_cast<int>(list.size());
-                const bool magnetic = &list == &axis.h;
-                const std::uint32_t nv = engine.Nv;
-                auto offset = [nv](std::uint32_t i) { return static_cast<std::int32_t>(12 * (i % nv) + i / nv); };
-                const std::int32_t near = magnetic ? offset(index + 1) : index > 0 ? offset(index - 1) : -1;
                 list.push_back({index, static_cast<float>(b), static_cast<float>(a),
-                                static_cast<float>(1 / kappa - 1), offset(index), near});
+                                static_cast<float>(1 / kappa - 1)});
             };
             for (std::uint32_t i = 0; i <= last; ++i) node(i, x[i], axis.e, axis.eSlot);
             for (std::uint32_t i = 0; i < last; ++i) node(i, 0.5 * (x[i] + x[i + 1]), axis.h, axis.hSlot);
         }
     }
 
-    // psi per stretched difference: two E (H) components per cell. x: one
-    // pair per layer cell of a row; y and z: whole rows in the vector layout
-    // (8 floats a block: two components of 4 lanes).
-    const std::size_t nv = engine.Nv, ny = engine.Ny();
+    const std::uint32_t nv = engine.Nv;
+    for (int field = 0; field < 2; ++field) {
+        const Axis& x = axes[0];
+        for (std::uint32_t column = 0; column < nv; ++column) {
+            Column c{};
+            c.column = column;
+            bool inside = false;
+            for (std::uint32_t lane = 0; lane < 4; ++lane) {
+                const std::uint32_t i = lane * nv + column;
+                const std::vector<int>& slot = field == 0 ? x.eSlot : x.hSlot;
+                if (i >= slot.size() || slot[i] < 0) continue;
+                const Axis::Node& n = (field == 0 ? x.e : x.h)[slot[i]];
+                c.b[lane] = n.b, c.a[lane] = n.a, c.k[lane] = n.k;
+                inside = true;
+            }
+            if (inside) xColumns[field].push_back(c);
+        }
+    }
+
+    // psi per stretched difference: two E (H) components per cell, stored as
+    // whole blocks of the vector layout (8 floats: two components of 4
+    // lanes). x: the layer's columns of each row; y: whole rows of each plane;
+    // z: whole planes.
+    const std::size_t ny = engine.Ny();
     const std::size_t rows[3] = {planeCount * ny, planeCount, ny};
-    const std::size_t perNode[3] = {2, 8 * nv, 8 * nv};
+    const std::size_t nodes[2][3] = {{xColumns[0].size(), axes[1].e.size(), axes[2].e.size()},
+                                     {xColumns[1].size(), axes[1].h.size(), axes[2].h.size()}};
+    const std::size_t perNode[3] = {8, 8 * std::size_t(nv), 8 * std::size_t(nv)};
     for (int d = 0; d < 3; ++d) {
-        const std::size_t e = rows[d] * axes[d].e.size() * perNode[d];
-        const std::size_t h = rows[d] * axes[d].h.size() * perNode[d];
+        const std::size_t e = rows[d] * nodes[0][d] * perNode[d];
+        const std::size_t h = rows[d] * nodes[1][d] * perNode[d];
         psiFloats[d] = e + h;
         if (e > 0 && (psiE[d] = static_cast<float*>(alignedAllocateZeroed(4 * e))) == nullptr) return false;
         if (h > 0 && (psiH[d] = static_cast<float*>(alignedAllocateZeroed(4 * h))) == nullptr) return false;
@@ -156,24 +178,27 @@ void PerfectlyMatchedLayer::correctElectric(FdtdEngine& engine, std::size_t k) {
             (Vec4::load(e + 8) - Vec4::load(cb + 8) * st(Vec4::load(h) - Vec4::load(hb), psi + 4)).store(e + 8);
         }
     }
-    // Along x, the columns inside a layer of every row: Ey -= CB ~D_x Hz,
-    // Ez += CB ~D_x Hy.
-    const std::size_t xNodes = axes[0].e.size();
-    if (xNodes == 0) return;
-    float* psi = psiE[0] + z * ny * xNodes * 2;
+    // Along x, the layer's columns of every row: Ey -= CB ~D_x Hz,
+    // Ez += CB ~D_x Hy. Column 0's x predecessors are the row's last column
+    // moved up one lane, 0 for line 0 (as in the kernel).
+    const std::size_t columns = xColumns[0].size();
+    if (columns == 0) return;
+    float* psi = psiE[0] + z * ny * columns * 8;
     for (std::size_t j = 0; j < ny; ++j) {
         const std::size_t first = plane + j * nv;
-        float* const eRow = E + 12 * first;
         const float* const hRow = H + 12 * first;
-        for (const Axis::Node& n : axes[0].e) {
-            const float* h = hRow + n.here;
-            const float hyBack = n.near >= 0 ? hRow[n.near + 4] : 0.0f;  // line 0 has no predecessor
-            const float hzBack = n.near >= 0 ? hRow[n.near + 8] : 0.0f;
-            float* e = eRow + n.here;
-            const float* cb = CB + 4 * std::size_t(curl[first + n.here / 12]) + n.here % 12;
-            e[4] -= cb[4] * stretch(h[8] - hzBack, psi[0], n);
-            e[8] += cb[8] * stretch(h[4] - hyBack, psi[1], n);
-            psi += 2;
+        for (const Column& c : xColumns[0]) {
+            const Stretch4 st(c);
+            const float* h = hRow + 12 * std::size_t(c.column);
+            const bool seam = c.column == 0;
+            const float* back = seam ? hRow + 12 * (nv - 1) : h - 12;
+            const Vec4 hyBack = seam ? shiftUpLane(Vec4::load(back + 4)) : Vec4::load(back + 4);
+            const Vec4 hzBack = seam ? shiftUpLane(Vec4::load(back + 8)) : Vec4::load(back + 8);
+            float* e = E + 12 * (first + c.column);
+            const float* cb = CB + 4 * std::size_t(curl[first + c.column]);
+            (Vec4::load(e + 4) - Vec4::load(cb + 4) * st(Vec4::load(h + 8) - hzBack, psi)).store(e + 4);
+            (Vec4::load(e + 8) + Vec4::load(cb + 8) * st(Vec4::load(h + 4) - hyBack, psi + 4)).store(e + 8);
+            psi += 8;
         }
     }
 }
@@ -219,22 +244,26 @@ void PerfectlyMatchedLayer::correctMagnetic(FdtdEngine& engine, std::size_t k) {
             (Vec4::load(h + 8) + Vec4::load(db + 8) * st(Vec4::load(ef) - Vec4::load(e), psi + 4)).store(h + 8);
         }
     }
-    // Along x: Hy += DB ~D_x Ez, Hz -= DB ~D_x Ey.
-    const std::size_t xNodes = axes[0].h.size();
-    if (xNodes == 0) return;
-    float* psi = psiH[0] + z * ny * xNodes * 2;
+    // Along x: Hy += DB ~D_x Ez, Hz -= DB ~D_x Ey. The last column's x
+    // successors are the row's first column moved down one lane.
+    const std::size_t columns = xColumns[1].size();
+    if (columns == 0) return;
+    float* psi = psiH[0] + z * ny * columns * 8;
     for (std::size_t j = 0; j + 1 < ny; ++j) {
         const std::size_t first = plane + j * nv;
         const float* const eRow = E + 12 * first;
-        float* const hRow = H + 12 * first;
-        for (const Axis::Node& n : axes[0].h) {
-            const float* e = eRow + n.here;
-            const float* next = eRow + n.near;
-            float* h = hRow + n.here;
-            const float* db = DB + 4 * std::size_t(curl[first + n.here / 12]) + n.here % 12;
-            h[4] += db[4] * stretch(next[8] - e[8], psi[0], n);
-            h[8] -= db[8] * stretch(next[4] - e[4], psi[1], n);
-            psi += 2;
+        for (const Column& c : xColumns[1]) {
+            const Stretch4 st(c);
+            const float* e = eRow + 12 * std::size_t(c.column);
+            const bool seam = c.column + 1 == nv;
+            const float* next = seam ? eRow : e + 12;
+            const Vec4 eyNext = seam ? shiftDownLane(Vec4::load(next + 4)) : Vec4::load(next + 4);
+            const Vec4 ezNext = seam ? shiftDownLane(Vec4::load(next + 8)) : Vec4::load(next + 8);
+            float* h = H + 12 * (first + c.column);
+            const float* db = DB + 4 * std::size_t(curl[first + c.column]);
+            (Vec4::load(h + 4) + Vec4::load(db + 4) * st(ezNext - Vec4::load(e + 8), psi)).store(h + 4);
+            (Vec4::load(h + 8) - Vec4::load(db + 8) * st(eyNext - Vec4::load(e + 4), psi + 4)).store(h + 8);
+            psi += 8;
         }
     }
 }

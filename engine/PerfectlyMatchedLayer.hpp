@@ -40,14 +40,20 @@ public:
             std::uint32_t index;  // mesh line (E) or the line below the half-line (H)
             float b, a;           // psi <- b psi + a D
             float k;              // 1 / kappa - 1
-            // Along x only: float offsets within a row of the node's block
-            // lane and of its neighbour's (x - 1 for E, x + 1 for H; -1: none).
-            std::int32_t here, near;
         };
         std::vector<Node> e, h;
         std::vector<int> eSlot, hSlot;  // per line / half-line: position in e / h, or -1
     };
     Axis axes[3];
+    // Along x the layer's nodes of a row lie in a few columns of the vector
+    // layout (lane 0 for the low face, lane 3 for the high one): the factors
+    // per lane of each such column, zero in lanes outside the layer.
+    struct Column {
+        alignas(16) float b[4];
+        float a[4], k[4];
+        std::uint32_t column;
+    };
+    std::vector<Column> xColumns[2];  // E lines, H half-lines
 
 private:
     float* psiE[3] = {nullptr, nullptr, nullptr};  // per stretched axis, two components each
