@@ -208,6 +208,11 @@ int checkTimeStep(double timeStep, double topFrequency) {
 int checkPmlPlacement(const FdtdEngine& engine, const Geometry& geometry, const RadiationSetup* radiation) {
     const std::uint32_t n = engine.pmlCells;
     if (n == 0) return 0;
+    const auto& kinds = engine.boundaryKind;
+    if (std::find(kinds.begin(), kinds.end(), 2u) == kinds.end())
+        std::fprintf(stderr,
+                     "WARNING: --pml: the Boundary line has no absorbing face (code 2), so there is no layer; "
+                     "give the open faces code 2.\n");
     // Fewest cells between the layers of an axis: room for a structure.
     constexpr std::uint32_t kInnerCells = 4;
     for (int axis = 0; axis < 3; ++axis) {

@@ -86,6 +86,7 @@ TEST(Pml, RefusesWhatCannotWork) {
     const fs::path dir = scratchDir("pml_errors");
     writeFile(dir / "box.txt", openBox(24, "2 2 2 2 2 2"));
     writeFile(dir / "walls.txt", openBox(14, "0 0 0 0 2 2"));
+    writeFile(dir / "shut.txt", openBox(14, "0 0 0 0 1 0"));
     writeFile(dir / "radiation.txt", "Sim 2 1e-3 4 out.dat\nFreq 2 1e9 5e9 5\nRadiation 3e9 12 7 9\n"
                                      "Boundary 2 2 2 2 2 2\n" + meshLine('x', 30, 1e-3) + meshLine('y', 30, 1e-3) +
                                      meshLine('z', 30, 1e-3) + "Electric 1 2 50 x 0.014,0.014,0.014 0.014,0.014,0.016\n");
@@ -106,6 +107,7 @@ TEST(Pml, RefusesWhatCannotWork) {
         {"load.txt --pml=8", -52, "ERROR: Electric line 8 (a plain element) reaches into the 8-cell perfectly matched layer of face x high"},
         {"radiation.txt --pml", -53, "ERROR: The far-field box of the Radiation line, 9 cells from the grid border, lies inside the 8-cell perfectly matched layer of face x low. Set the Radiation line's margin to at least 10"},
         {"radiation.txt --pml=7", 0, ""},
+        {"shut.txt --pml", 0, "WARNING: --pml: the Boundary line has no absorbing face (code 2), so there is no layer"},
     };
     for (const Case& c : cases) {
         const Output r = runFendrix(c.args + " -v0", dir, "ulimit -t 60");
