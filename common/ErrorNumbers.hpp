@@ -67,4 +67,9 @@ inline constexpr int kViewsExceedDisk = -46;    // the views would not fit in th
 inline constexpr int kViewsLost = -47;          // a view could not be written: results written, views incomplete
 inline constexpr int kViewFrequencyOutsideBand = -48;  // a map frequency well outside the Freq line's band
 inline constexpr int kResultsLost = -49;        // the results file could not be written after the run (disk full, size limit)
+// Perfectly matched layer (--pml; checked before the grid build).
+inline constexpr int kPmlCells = -50;           // --pml=N with N not a whole number 4..32
+inline constexpr int kPmlTooFewCells = -51;     // an axis too short for its layers and some cells between
+inline constexpr int kPmlElementInLayer = -52;  // an Electric line (port or element) inside a layer
+inline constexpr int kPmlFarFieldInLayer = -53;  // the Radiation line's Huygens box inside a layer
 }  // namespace run_error

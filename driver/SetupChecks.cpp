@@ -15,11 +15,13 @@
 #include "common/PhysicalConstants.hpp"
 #include "geometry/Geometry.hpp"
 #include "grid/FdtdEngine.hpp"
+#include "results/RadiationSetup.hpp"
 #include "results/ViewFiles.hpp"
 
 namespace {
 
 const char kAxisName[3] = {'x', 'y', 'z'};
+const char* const kFaceName[6] = {"x low", "x high", "y low", "y high", "z low", "z high"};
 
 int resultsPathError(const std::string& fileName, const std::string& why) {
     std::fprintf(stderr,
@@ -201,4 +203,63 @@ int checkTimeStep(double timeStep, double topFrequency) {
                  "frequencies in hertz (1 mm is 0.001, 1 GHz is 1e9).\n",
                  timeStep, nyquist, topFrequency);
     return run_error::kTimeStepBeyondNyquist;
+}
+
+int checkPmlPlacement(const FdtdEngine& engine, const Geometry& geometry, const RadiationSetup* radiation) {
+    const std::uint32_t n = engine.pmlCells;
+    if (n == 0) return 0;
+    const auto& kinds = engine.boundaryKind;
+    if (std::find(kinds.begin(), kinds.end(), 2u) == kinds.end())
+        std::fprintf(stderr,
+                     "WARNING: --pml: the Boundary line has no absorbing face (code 2), so there is no layer; "
+                     "give the open faces code 2.\n");
+    // Fewest cells between the layers of an axis: room for a structure.
+    constexpr std::uint32_t kInnerCells = 4;
+    for (int axis = 0; axis < 3; ++axis) {
+        const std::uint32_t layers = (engine.boundaryKind[2 * axis] == 2) + (engine.boundaryKind[2 * axis + 1] == 2);
+        const std::uint32_t cells = engine.lineCount[axis] - 1;
+        if (layers == 0 || cells >= layers * n + kInnerCells) continue;
+        std::fprintf(stderr,
+                     "ERROR: --pml=%u needs at least %u cells along %c (%u for each of its %u absorbing faces "
+                     "and %u between), where the mesh has %u. Add air cells along %c, give a thinner layer "
+                     "with --pml=N, or make a face a wall on the Boundary line.\n",
+                     n, layers * n + kInnerCells, kAxisName[axis], n, layers, kInnerCells, cells,
+                     kAxisName[axis]);
+        return run_error::kPmlTooFewCells;
+    }
+    for (int face = 0; face < 6; ++face) {
+        if (engine.boundaryKind[face] != 2) continue;
+        const int axis = face / 2;
+        const bool high = face % 2 == 1;
+        const std::uint32_t last = engine.lineCount[axis] - 1;
+        const std::uint32_t inner = high ? last - n : n;  // the layer's inner edge line
+        const double edge = engine.meshLines[axis][inner];
+        for (const auto& element : geometry.lumpedElements) {
+            if (element->axis < 0 || element->axis > 2) continue;
+            // The lines the element's ends snap to.
+            const std::uint32_t lo = engine.lineIndex(axis, element->corner1[axis], false);
+            const std::uint32_t hi = engine.lineIndex(axis, element->corner2[axis], false);
+            if (high ? hi <= inner : lo >= inner) continue;
+            std::fprintf(stderr,
+                         "ERROR: Electric line %u (%s) reaches into the %u-cell perfectly matched layer of "
+                         "face %s, which begins at %c = %g m. Move it away from that face, add air cells "
+                         "on that side, or give a thinner layer with --pml=N.\n",
+                         element->line, element->port > 0 ? ("port " + std::to_string(element->port)).c_str() : "a plain element", n,
+                         kFaceName[face], kAxisName[axis], edge);
+            return run_error::kPmlElementInLayer;
+        }
+        if (radiation == nullptr) continue;
+        // The box lies on line margin - 1 from each border and interpolates
+        // from the nodes one line to either side of it.
+        const std::uint32_t margin = std::max(radiation->boxMargin, 2u);
+        if (margin >= n + 2) continue;
+        std::fprintf(stderr,
+                     "ERROR: The far-field box of the Radiation line, %u cells from the grid border, lies inside "
+                     "the %u-cell perfectly matched layer of face %s. Set the Radiation line's margin to at "
+                     "least %u (with the air around the structure to match), or give a thinner layer with "
+                     "--pml=N.\n",
+                     margin, n, kFaceName[face], n + 2);
+        return run_error::kPmlFarFieldInLayer;
+    }
+    return 0;
 }

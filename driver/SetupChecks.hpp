@@ -4,6 +4,7 @@
 
 class FdtdEngine;
 class Geometry;
+class RadiationSetup;
 
 // Checks between parsing and stepping that catch a description which parses
 // but cannot give sound results. Errors print their message and return a
@@ -30,3 +31,11 @@ void warnOffGrid(const FdtdEngine& engine, const Geometry& geometry);
 // After the time step is known: it must be below the Nyquist interval of
 // `topFrequency`. 0 or run_error::kTimeStepBeyondNyquist.
 int checkTimeStep(double timeStep, double topFrequency);
+
+// With a perfectly matched layer (engine.pmlCells > 0): a warning when no face
+// is absorbing; every axis has room
+// for its layers and a few cells between, no Electric line reaches into a
+// layer, and the far-field box (`radiation`, may be null) and the nodes it
+// reads lie inside the layers' inner edges. 0 or run_error::kPmlTooFewCells,
+// kPmlElementInLayer, kPmlFarFieldInLayer.
+int checkPmlPlacement(const FdtdEngine& engine, const Geometry& geometry, const RadiationSetup* radiation);

@@ -37,6 +37,7 @@ int Simulation::setup() {
     warnCoarseCells(*engine, geometry, topFrequency);
     warnOffGrid(*engine, geometry);
     if (int error = checkPortLengths(*engine, geometry)) return error;
+    if (int error = checkPmlPlacement(*engine, geometry, radiation.get())) return error;
     // Process 0 alone writes the results.
     if (int error = processes::worstStatus(processes::rank() == 0 ? checkResultsPath(results.fileName, views.request.any()) : 0))
         return error;

@@ -36,7 +36,7 @@ int runFendrix(int argc, char** argv);
 
 }  // namespace
 
-// fendrix DESCRIPTION [-vN] [-tN] [-r] [view options, driver/ViewOptions.cpp]
+// fendrix DESCRIPTION [-vN] [-tN] [-r] [--pml[=N]] [view options, driver/ViewOptions.cpp]
 // Under an MPI launcher every process runs this, each stepping its own share
 // of the grid; process 0 alone prints and writes the results.
 int main(int argc, char** argv) {
@@ -85,6 +85,7 @@ int runFendrix(int argc, char** argv) {
                      kMaxThreads, threadCount);
         return run_error::kBadThreadCount;
     }
+    if (const int optionStatus = checkExtraOptions(extra)) return optionStatus;
     ViewRequest views;
     if (const int viewStatus = readViewOptions(argc, argv, views); viewStatus < 0) return viewStatus;
     if (views.any() && processes::many()) {
@@ -101,6 +102,7 @@ int runFendrix(int argc, char** argv) {
 
     auto simulation = std::make_unique<Simulation>(threadCount);
     simulation->reproducibleEnd = extra.reproducibleEnd;
+    simulation->engine->pmlCells = static_cast<std::uint32_t>(extra.pmlCells);
     simulation->views.request = std::move(views);
     int status = simulation->parse(text);
     std::free(text);

@@ -160,12 +160,12 @@ void stepSlab(StepWorker& self) {
                     // The last H plane reads E of the first plane above, of this step.
                     if (self.above) waitFor(self.above->firstPlaneSteps, n + 1);
                     if (self.exchangeAbove) self.exchangeAbove->receiveAbove();
-                    engine.updateHPlanes(e - 1, e);
+                    engine.magneticPlane(e - 1);
                     self.lastPlaneSteps.store(n + 1, std::memory_order_release);
                     if (self.exchangeAbove) self.exchangeAbove->sendLastPlane();
                 }
                 if (k > b && k < e) {
-                    engine.updateHPlanes(k - 1, k);
+                    engine.magneticPlane(k - 1);
                     // Plane k - 1 is final for this step once its H is: E of it
                     // was (plane 0's after plane 1's E, just before). The last
                     // plane is not part of the energy.
@@ -296,6 +296,8 @@ int FdtdEngine::steppingThreads() const {
 // single pass and save again only where the source has changed it since.
 void FdtdEngine::electricPlane(std::size_t k, std::uint32_t step) {
     updateEPlanes(k, k + 1);
+    // The layer reads the H that the kernel read, before plane k - 1's H moves on.
+    if (pml) pml->correctElectric(*this, k);
     for (auto& face : boundaries)
         if (face && face->normalAxis != 0) face->accumulate(k, k + 1);
     for (auto& face : boundaries)
@@ -330,6 +332,11 @@ void FdtdEngine::electricPlane(std::size_t k, std::uint32_t step) {
         if (k == planeZeroFinal && (!x || sourceIn(0))) face->saveNeighbour(0, 1);
         if (k != 0 && (!x || sourceIn(k))) face->saveNeighbour(k, k + 1);
     }
+}
+
+void FdtdEngine::magneticPlane(std::size_t k) {
+    updateHPlanes(k, k + 1);
+    if (pml) pml->correctMagnetic(*this, k);
 }
 
 void FdtdEngine::runSteps(std::uint32_t steps, bool sample) {

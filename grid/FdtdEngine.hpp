@@ -9,6 +9,7 @@
 
 #include "engine/Excitation.hpp"
 #include "engine/MurBoundary.hpp"
+#include "engine/PerfectlyMatchedLayer.hpp"
 #include "probes/Probe.hpp"
 
 class Geometry;
@@ -114,6 +115,8 @@ public:
     // E of plane k for time step `step`, with the plane's absorbing-face work
     // and source, so that the plane is final afterwards (plane 0: after plane 1).
     void electricPlane(std::size_t k, std::uint32_t step);
+    // H of plane k, with the plane's matched-layer work.
+    void magneticPlane(std::size_t k);
     // Performs `steps` time steps, then samples every probe unless `sample` is
     // false (a field view stopping inside a chunk).
     void runSteps(std::uint32_t steps, bool sample = true);
@@ -140,6 +143,10 @@ public:
     std::vector<std::unique_ptr<Probe>> probes;
     std::unique_ptr<Excitation> excitation;
     std::array<std::unique_ptr<MurBoundary>, 6> boundaries;
+    // Cells of the perfectly matched layer that replaces the first-order
+    // absorber on every absorbing face (--pml); 0: none, and `pml` stays null.
+    std::uint32_t pmlCells = 0;
+    std::unique_ptr<PerfectlyMatchedLayer> pml;
     double backgroundEpsR = 1.0;
     double backgroundSigma = 0.0;
     double backgroundMuR = 1.0;

@@ -1,3 +1,4 @@
+#include <algorithm>
 #include <cstdio>
 
 #include "common/Verbosity.hpp"
@@ -26,9 +27,10 @@ bool FdtdEngine::buildGrid(std::unique_ptr<Excitation> source) {
     computeCoefficients();
 
     // Each absorbing face rewrites the E coefficients of its plane at once, so
-    // on a shared edge the later face's coefficient stands.
+    // on a shared edge the later face's coefficient stands. With a matched
+    // layer the faces keep the conductor's zero coefficients behind it.
     for (std::uint32_t face = 0; face < 6; ++face) {
-        if (boundaryKind[face] != 2) continue;
+        if (boundaryKind[face] != 2 || pmlCells > 0) continue;
         boundaries[face] = std::make_unique<MurBoundary>(this, face / 2, face % 2 == 1);
         if (!boundaries[face]->initialise()) return reportOutOfMemory();
     }
@@ -39,6 +41,15 @@ bool FdtdEngine::buildGrid(std::unique_ptr<Excitation> source) {
             if (boundaries[face] && boundaries[later] && face / 2 != later / 2)
                 boundaries[face]->yieldEdgeTo(*boundaries[later]);
         }
+    }
+
+    if (pmlCells > 0) {
+        // The frequency shift sits at half the lowest frequency the pulse
+        // carries (a tenth of the top one for base-band pulses).
+        const double low = source ? std::max(source->centerFrequency - source->halfBandwidth,
+                                             0.1 * source->maxFrequency) : 0.0;
+        pml = std::make_unique<PerfectlyMatchedLayer>();
+        if (!pml->initialise(*this, pmlCells, 0.5 * low)) return reportOutOfMemory();
     }
 
     excitation = std::move(source);
@@ -65,13 +76,17 @@ bool FdtdEngine::buildGrid(std::unique_ptr<Excitation> source) {
 
     // Memory figures in 32-bit arithmetic, as the host program expects them.
     const std::uint32_t sets = keepSetCount + curlSetCount;
+    const std::uint32_t layerBytes = pml ? static_cast<std::uint32_t>(pml->bytes()) : 0u;
     if (verboseLevel < 0) {
         std::printf("%dx%dx%d, %d MBytes, %d threads... ", static_cast<int>(Nx()), static_cast<int>(Ny()),
-                    static_cast<int>(Nz()), static_cast<int>((96u * B + 8u * B + 96u * sets) >> 20),
+                    static_cast<int>(Nz()), static_cast<int>((96u * B + 8u * B + 96u * sets + layerBytes) >> 20),
                     threadCount);
     } else {
         std::printf("Compressed size: %d MBytes of %d MBytes\n", static_cast<int>((8u * B + 96u * sets) >> 20),
                     static_cast<int>((192u * B) >> 20));
+        if (pml)
+            std::printf("Perfectly matched layer: %u cells, %.1f MBytes of auxiliary fields\n", pmlCells,
+                        static_cast<double>(pml->bytes()) / (1 << 20));
     }
     std::fflush(stdout);
     return true;

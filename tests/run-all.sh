@@ -23,7 +23,7 @@ cmake -S . -B build-tsan -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DFENDRIX_TS
       -DFENDRIX_BENCH=OFF >/dev/null
 cmake --build build-tsan -j "$jobs" --target fendrix_tests
 TSAN_OPTIONS=halt_on_error=1 build-tsan/fendrix_tests \
-  --gtest_filter='Stepping*:Results.AnalyticDipole*:Program.ResultsAreBitIdentical*'
+  --gtest_filter='Stepping*:Results.AnalyticDipole*:Program.ResultsAreBitIdentical*:Pml.ThreadsAndWindows*'
 
 echo "== Fuzzing the description parser (60 s; tests/fuzz/run-fuzzer.sh runs longer)"
 FUZZ_BUILD=build-fuzz-ci bash tests/fuzz/run-fuzzer.sh 60
