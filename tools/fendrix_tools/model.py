@@ -38,7 +38,7 @@ EPS0 = 8.85418781762e-12
 MU0 = 1.256637062e-6
 
 
-MIN_LENGTH = 1e-12  # m: below, a length is a typing or unit mistake
+MIN_LENGTH, MAX_LENGTH = 1e-12, 1e6  # m: beyond, a length is a typing or unit mistake
 MAX_POINTS = 100000  # the simulator's most frequency points
 MAX_ANGLES = 3601  # its most azimuths or elevations
 F_RANGE = (1.0, 1e15)  # Hz: the band's upper frequency; beyond, the units are wrong
@@ -230,8 +230,8 @@ class Model:
         """User units to metres; ``what`` names the argument in a message.
         ``tiny`` lets a length below a picometre pass (film thicknesses)."""
         m = number(v, what) * self.scale
-        if not math.isfinite(m):
-            raise ModelError(f"{what}: {v!r} is too large")
+        if not abs(m) <= MAX_LENGTH:
+            raise ModelError(f"{what}: {v!r} is beyond {MAX_LENGTH:g} m; check the unit")
         if 0 < abs(m) < MIN_LENGTH and not tiny:
             raise ModelError(f"{what}: {v!r} is below a picometre; give 0 or check the unit")
         return m

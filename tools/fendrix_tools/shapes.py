@@ -96,7 +96,7 @@ class Cylinder:
         t = sum(x * y for x, y in zip(w, d)) / dd
         if t < 0 or t > 1:
             return False
-        return sum((x - t * y) ** 2 for x, y in zip(w, d)) <= self.radius ** 2
+        return sum((x - t * y) * (x - t * y) for x, y in zip(w, d)) <= self.radius * self.radius
 
     def line(self) -> str:
         return f"  Cylinder {fmt(self.radius)} {_pt(self.start)} {_pt(self.end)}\n"
