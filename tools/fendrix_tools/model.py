@@ -134,6 +134,10 @@ class Dielectric(Material):
         tan = self.tan_delta
         if self.conductivity:  # the simulator turns tan(delta) back into sigma at the band centre
             tan = self.conductivity / (f_sum * math.pi * EPS0 * self.eps_r)
+        if not math.isfinite(tan):
+            raise ModelError(f"{self.name}: conductivity {self.conductivity:g} S/m with eps_r "
+                             f"{self.eps_r:g} gives a loss tangent beyond any number; a "
+                             f"conductor is a metal")
         return f"Dielectric {fmt(self.eps_r)} {fmt(tan)}\n"
 
 
@@ -172,7 +176,8 @@ class Metal(Material):
             return 0.0
         skin = math.sqrt(self.resistivity / (f_sum * 1.9739208811039306e-06))
         t = min(self.thickness, skin)
-        rho = self.resistivity * (1 + 2 / math.pi * math.atan(1.4 * (self.roughness / skin) ** 2))
+        r = self.roughness / skin
+        rho = self.resistivity * (1 + 2 / math.pi * math.atan(1.4 * r * r))  # r * r: inf, no overflow
         return rho / t
 
     def line(self, f_sum: float) -> str:

@@ -7,11 +7,17 @@ about a point is what the grid will see.
 
 from __future__ import annotations
 
+import math
+
+from .checks import ModelError
+
 AXES = "xyz"
 
 
 def fmt(v: float) -> str:
     """A number as the description carries it: ten significant digits."""
+    if not math.isfinite(v):  # the model's checks keep these out; the simulator cannot read them
+        raise ModelError(f"{v}: not a number the description can carry")
     text = f"{v:.10g}"
     if text == "-0":
         return "0"
