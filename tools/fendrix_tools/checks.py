@@ -57,7 +57,7 @@ def text(value, what, allow_slash=True) -> str:
     """A name that goes into the description: one line, not empty."""
     if not isinstance(value, str) or not value.strip():
         raise ModelError(f"{what}: {value!r} must be a non-empty text")
-    if any(ord(ch) < 32 or ord(ch) == 127 for ch in value):
+    if any(ord(ch) < 32 or 127 <= ord(ch) < 160 for ch in value):
         raise ModelError(f"{what}: {value!r} holds a line break or control character")
     if not allow_slash and "/" in value:
         raise ModelError(f"{what}: {value!r} must be a plain file name without folders")

@@ -16,6 +16,13 @@ _REAL = re.compile(r"\s*[+-]?(\d+\.?\d*|\.\d+)([eE][+-]?\d+)?")
 _ELECTRIC = re.compile(r"Electric (\s*[+-]?\d+) (\s*\d+) ([^\n]*)")
 
 
+def lf_lines(text: str) -> list:
+    """The lines as the simulator sees them: each ends with its line feed (the
+    last may lack one), and nothing else ends a line (str.splitlines would also
+    split at form feeds, NEL and others that the simulator keeps in a line)."""
+    return re.findall(r"[^\n]*\n|[^\n]+$", text)
+
+
 class DescriptionError(ValueError):
     """The description cannot be used for a port sweep."""
 
@@ -32,8 +39,7 @@ class Description:
     def __init__(self, text: str, path: str = "<description>"):
         self.path = path
         self.text = text
-        # keepends: the final line feed belongs to the last line, nothing follows it
-        self.lines = text.splitlines(keepends=True)
+        self.lines = lf_lines(text)
         self.results_name = self._results_name()
         self.ports = self._find_ports()
 

@@ -262,9 +262,13 @@ class Model:
         except UnicodeEncodeError:
             raise ModelError(f"comment {text_!r}: holds characters outside Latin-1, which the "
                              "description cannot carry") from None
-        if "\0" in text_:
-            raise ModelError(f"comment {text_!r}: holds a NUL character")
-        self.comments.extend(text_.splitlines())
+        if any(ord(ch) < 32 and ch not in "\t\n" or 127 <= ord(ch) < 160 for ch in text_):
+            raise ModelError(f"comment {text_!r}: holds a control character; only tabs and line "
+                             "feeds are kept")
+        lines = text_.split("\n")
+        if lines[-1] == "":  # as splitlines: a final line feed ends the last line
+            lines.pop()
+        self.comments.extend(lines)
 
     def band(self, f1, f2, points=101, excitation="band"):
         if not isinstance(excitation, str) or excitation not in EXCITATIONS:

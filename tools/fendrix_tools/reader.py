@@ -9,7 +9,7 @@ from __future__ import annotations
 import math
 import re
 
-from .description import DescriptionError
+from .description import DescriptionError, lf_lines
 from .model import BOUNDARIES, EXCITATIONS, Dielectric, Element, Metal, Model, ModelError
 from .shapes import Box, Cylinder, Polygon
 
@@ -31,7 +31,7 @@ def read_model(path) -> tuple:
     """(Model, lines of the text, index of the x mesh line)."""
     with open(path, "rb") as f:
         text = f.read().decode("latin-1")
-    lines = text.splitlines(keepends=True)
+    lines = lf_lines(text)
     m = Model("description", unit="m", frequency_unit="Hz")
     m.name = str(path)  # messages name the file
     i = 0

@@ -114,9 +114,10 @@ def operation(draw):
         return Call("m", "dielectric", draw(name), draw(st.one_of(st.floats(1, 12), num)), n(), n(),
                     then=(p(), p()))
     if kind == "metal":
-        key = draw(st.sampled_from(["conductivity", "resistivity", "thickness", "roughness",
-                                    "sheet_resistance"]))
-        return Call("m", "metal", "m", then=(p(), p()), **{key: n()})
+        kw = draw(st.dictionaries(st.sampled_from(["conductivity", "resistivity", "thickness",
+                                                   "roughness", "sheet_resistance"]),
+                                  st.one_of(st.floats(0, 1e8), num), min_size=1, max_size=3))
+        return Call("m", "metal", "m", then=(p(), p()), **kw)
     if kind == "sheet":
         return Call("copper", "sheet", p(), p())
     if kind == "cylinder":
@@ -144,8 +145,8 @@ def operation(draw):
 OPERATIONS = st.composite(operation)()
 
 
-def strip():
-    m = Model("fuzz", unit="mm", frequency_unit="GHz")
+def strip(name="fuzz"):
+    m = Model(name, unit="mm", frequency_unit="GHz")
     m.band(1, 20, points=11)
     m.boundaries("absorbing", zlow="electric")
     m.dielectric("sub", eps_r=4.0).box((-5, -5, 0), (15, 5, 0.5))
@@ -185,7 +186,10 @@ def accepted_by_simulator(exe, text):
 @FUZZ
 @given(st.data())
 def test_model_calls_give_a_description_or_model_error(data):
-    m = strip()
+    try:
+        m = strip(data.draw(st.one_of(st.just("fuzz"), name)))
+    except ModelError:
+        return
     with time_limit(HANG_SECONDS):
         for _ in range(data.draw(st.integers(1, 4))):
             try:

@@ -194,3 +194,13 @@ def test_launcher_and_runs_side_by_side(tmp_path, capsys):
         written.append(out.read_bytes())
         assert ("    [port 3] args -v0\n" in capsys.readouterr().out) == (jobs > 1)
     assert written[0] == written[1] == written[2]
+
+
+def test_only_line_feeds_end_lines():
+    """A form feed or NEL inside a comment is part of the line for the simulator."""
+    from fendrix_tools.description import Description
+
+    text = "# a\x0cb\x85c\x1c\n" + DESCRIPTION
+    desc = Description(text)
+    assert (desc.port_count, desc.results_name) == (3, "result.dat")
+    assert desc.renumbered(1) == text
