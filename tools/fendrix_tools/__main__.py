@@ -4,24 +4,12 @@ from __future__ import annotations
 
 import argparse
 import math
-import os
-import shutil
 import sys
 from pathlib import Path
 
 from .dataset import DatasetError, read_dataset
 from .description import DescriptionError
-
-
-def default_binary() -> str:
-    """FENDRIX_BINARY, else build/fendrix of this checkout, else fendrix on PATH."""
-    env = os.environ.get("FENDRIX_BINARY")
-    if env:
-        return env
-    local = Path(__file__).resolve().parents[2] / "build" / "fendrix"
-    if local.is_file():
-        return str(local)
-    return shutil.which("fendrix") or str(local)
+from .simulator import default_binary
 
 
 def finite(text) -> float:
@@ -63,7 +51,8 @@ def cmd_sweep(args) -> int:
 
     sweep(args.description, args.binary or default_binary(), output=args.output,
           workdir=args.workdir, threads=args.threads, z0=args.z0, fmt=args.format,
-          verbose=None if args.host_codes else 0, launcher=args.launcher, jobs=args.jobs)
+          verbose=None if args.host_codes else 0, launcher=args.launcher, jobs=args.jobs,
+          repeatable=args.repeatable, pml=args.pml, extra=args.sim_arg)
     return 0
 
 
@@ -129,6 +118,16 @@ def build_parser() -> argparse.ArgumentParser:
                    help='command before the simulator in every run, e.g. "mpirun -np 4"')
     p.add_argument("--jobs", type=int, default=1, metavar="N",
                    help="port runs side by side (default 1)")
+    p.add_argument("--no-repeatable", dest="repeatable", action="store_false",
+                   help="leave out the simulator's -r: runs end within a second of the energy "
+                        "threshold, at a step that varies between runs and machines")
+    p.add_argument("--pml", type=int, metavar="N",
+                   help="matched layer of N cells (4 to 32) on the absorbing faces; 0: the "
+                        "first-order absorber (default: as the description's '# run:' line "
+                        "says, else first-order)")
+    p.add_argument("--sim-arg", action="append", default=[], metavar="ARG",
+                   help="one more word for every simulator run, as it is (repeatable), e.g. "
+                        "--sim-arg=--snapshot-every=100")
     p.set_defaults(func=cmd_sweep)
 
     p = sub.add_parser("plot", help="PNG figures of datasets or Touchstone files")

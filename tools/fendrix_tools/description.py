@@ -48,6 +48,17 @@ class Description:
         with open(path, "rb") as f:
             return cls(f.read().decode("latin-1"), str(path))
 
+    def run_line(self):
+        """The words after the command of a "# run: fendrix NAME ..." comment
+        line at the top, which says how the description is meant to be run;
+        None without one."""
+        for line in self.lines:
+            if not line.startswith("#"):
+                break
+            if line.startswith("# run: "):
+                return line[7:].split()[2:]
+        return None
+
     def _header_end(self) -> int:
         """Index of the first element line (after comments, header and mesh)."""
         i = 0

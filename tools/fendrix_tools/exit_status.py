@@ -2,7 +2,7 @@
 
 The simulator exits with 0 on success and with a negative number otherwise:
 -1 .. -106 for a description it cannot read (it prints "Input file corrupt
-(N)"), -30 .. -45 for failures after parsing.  A process ends this way only
+(N)"), -30 .. -53 for failures after parsing.  A process ends this way only
 through its own exit; one killed by a signal has no status of its own.
 """
 
@@ -56,12 +56,21 @@ RUN_ERRORS = {
     -35: "the results file cannot be created",
     -36: "started by an MPI launcher this build cannot join",
     -37: "field views asked of a run over several processes",
+    -38: "the processes of one run were started with different arguments",
     -40: "--snapshot-every not a whole number 1..2147483647",
     -41: "a view plane not AXIS:COORD",
     -42: "a map frequency not a positive number",
     -43: "unknown or incomplete view options",
     -44: "a view plane outside the mesh",
     -45: "a map frequency above half the sampling rate",
+    -46: "the field views would not fit in the free space of their folder",
+    -47: "a field view could not be written (the results were written)",
+    -48: "a map frequency well outside the band of the Freq line",
+    -49: "the results file could not be written after the run (disk full, size limit)",
+    -50: "--pml=N with N not a whole number 4 to 32",
+    -51: "--pml: an axis with absorbing faces has too few cells for its layers and 4 more",
+    -52: "--pml: a port or element reaches into a matched layer (move it or add air)",
+    -53: "--pml: the far-field box lies inside a matched layer (Radiation margin below N + 2)",
 }
 
 _SIGNAL_NOTES = {

@@ -13,7 +13,8 @@ Rules, in order of priority:
   cells (substrates, strip widths, slots);
 - cells grow away from small ones by at most `ratio`;
 - absorbing faces get an air margin (default a quarter wavelength at the band
-  centre), and the far-field box fits into it.
+  centre), and the far-field box fits into it;
+- with a matched layer, its cells lie beyond the margin on absorbing faces.
 """
 
 from __future__ import annotations
@@ -151,11 +152,10 @@ def measured_speed():
     if _speed is not None:
         return _speed or None
     import re
-    import subprocess
     import tempfile
     from pathlib import Path
 
-    from .__main__ import default_binary
+    from .simulator import RunOptions, default_binary, run_quietly
 
     _speed = 0
     exe = Path(default_binary())
@@ -166,12 +166,11 @@ def measured_speed():
             f"yMesh {lines}\nzMesh {lines}\nElectric 1 2 50 x 0.02,0.02,0.02 0.02,0.02,0.021\n")
     with tempfile.TemporaryDirectory() as d:
         (Path(d) / "speed.txt").write_text(text)
-        try:
-            run = subprocess.run([str(exe), "speed.txt", "-v0"], cwd=d, capture_output=True,
-                                 text=True, timeout=60)
-        except (OSError, subprocess.TimeoutExpired):
+        # the step limit ends it: no -r, which would only add its energy sums
+        rc, stdout = run_quietly(exe, "speed.txt", d, RunOptions(repeatable=False), timeout=60)
+        if rc is None:
             return None
-        m = re.search(r"Performed (\d+) iterations in ([\d.]+) sec", run.stdout)
+        m = re.search(r"Performed (\d+) iterations in ([\d.]+) sec", stdout)
         if m and float(m.group(2)) > 0:
             _speed = int(m.group(1)) * 48 * 48 * 48 / float(m.group(2))
     return _speed or None
@@ -231,9 +230,15 @@ def make_mesh(model) -> Mesh:
                      _Budget(model, k, cap))
         axis.collect(model, st, sheet_cell)
         ls = axis.fill()
+        layers = (model.layer_cells(2 * k), model.layer_cells(2 * k + 1))
         if model.radiation:
-            ls = _fit_far_field(ls, axis.feature, max(model.radiation[3], 2) + 2, st.ratio,
-                                axis.hard, axis.hmax, axis.budget)
+            # the far-field margin counts from a layer's inner edge; a wall
+            # face has no layer, so the box needs the layer's cells of air there
+            base = max(model.radiation[3], 2) + 2 + (model.pml or 0)
+            need = [base - n for n in layers]
+            ls = _fit_far_field(ls, axis.feature, need, st.ratio, axis.hard, axis.hmax,
+                                axis.budget)
+        ls = add_layers(ls, layers)
         _check_resolution(model, k, ls)
         lines.append(ls)
         least[k] = len(ls)
@@ -502,14 +507,24 @@ class _Hard(set):
         self.fixed = fixed
 
 
+def add_layers(lines, cells):
+    """The matched layers' cells beyond the outermost lines: ``cells`` (low,
+    high) of them, each as large as the outermost air cell there, so that the
+    air margin stays air and the layer starts without a jump in cell size."""
+    low, high = cells
+    h0, h1 = lines[1] - lines[0], lines[-1] - lines[-2]
+    return ([lines[0] - h0 * i for i in range(low, 0, -1)] + lines
+            + [lines[-1] + h1 * i for i in range(1, high + 1)])
+
+
 def _fit_far_field(lines, feature, need, ratio, hard, hmax, budget):
-    """At least `need` cells between each border and the structure."""
+    """At least `need` (below, above) cells between each border and the structure."""
     for _ in range(100):
         below = [x for x in lines if x < feature[0]]
         above = [x for x in lines if x > feature[1]]
-        if len(below) >= need and len(above) >= need:
+        if len(below) >= need[0] and len(above) >= need[1]:
             return lines
-        side = lines[:len(below) + 1] if len(below) < need else lines[-len(above) - 1:]
+        side = lines[:len(below) + 1] if len(below) < need[0] else lines[-len(above) - 1:]
         if len(side) < 2:
             return lines  # the structure reaches the border: the model check says so
         gaps = [(b - a, a, b) for a, b in zip(side, side[1:])]

@@ -225,6 +225,7 @@ class Model:
         self.excitation, self.f1, self.f2, self.points = None, None, None, None
         self.radiation = None  # (frequency, azimuths, elevations, margin)
         self.boundary = ["2"] * 6
+        self.pml = None  # cells of the matched layer on the absorbing faces; None: first-order
         self.materials, self.elements = [], []
         self.settings = mesher.Settings()
         self.fixed_lines = None  # three lists of metres: use these instead of meshing
@@ -309,6 +310,22 @@ class Model:
             for n in names:
                 self.boundary[FACES.index(n)] = BOUNDARIES[kind]
 
+    def absorber(self, kind="first-order", cells=8):
+        """What the absorbing faces are: "first-order" (the default) or "pml",
+        a perfectly matched layer of ``cells`` cells (4 to 32).  The mesh gets
+        the layer's cells beyond the air margin, and runs pass --pml."""
+        if kind == "first-order":
+            self.pml = None
+        elif kind == "pml":
+            self.pml = whole(cells, "absorber: cells", 4, 32,
+                             hint=" (cells of the matched layer; 8 is usual)")
+        else:
+            raise ModelError(f"absorber {kind!r}: use 'first-order' or 'pml'")
+
+    def layer_cells(self, face) -> int:
+        """Cells of the matched layer at a face (index into FACES), 0 for none."""
+        return self.pml if self.pml and self.boundary[face] == "2" else 0
+
     def far_field(self, frequency, azimuths=73, elevations=37, margin=4):
         f = self._frequency(frequency, "far field: frequency")
         if f <= 0:
@@ -316,7 +333,8 @@ class Model:
         self.radiation = (f, whole(azimuths, "far field: azimuths", 2, MAX_ANGLES),
                           whole(elevations, "far field: elevations", 2, MAX_ANGLES),
                           whole(margin, "far field: margin", 0, 1000,
-                                hint=" (cells between the border and the Huygens box)"))
+                                hint=" (cells between the border, or a matched layer's inner "
+                                     "edge, and the Huygens box)"))
 
     # --- materials and elements -------------------------------------------
     def dielectric(self, name, eps_r, tan_delta=0.0, conductivity=0.0) -> Dielectric:
@@ -492,7 +510,7 @@ class Model:
                 raise ModelError(f"{e.name}: both ends fall on the same mesh line along "
                                  f"{AXES[e.axis]} (zero length on the grid)")
         if self.radiation:
-            m = max(self.radiation[3], 2)
+            m = max(self.radiation_margin(), 2)
             for k in range(3):
                 lines = mesh.lines[k]
                 lo, hi = mesh.structure_box[k]
@@ -501,17 +519,36 @@ class Model:
                                      f"does not enclose the structure along {AXES[k]}; give more "
                                      f"air or a smaller margin")
 
+    def radiation_margin(self) -> int:
+        """The Radiation line's margin: cells from the grid border, so with a
+        matched layer the given margin (2 at least) plus the layer's cells, as
+        the given margin counts from the layer's inner edge."""
+        if self.pml:
+            return max(self.radiation[3], 2) + self.pml
+        return self.radiation[3]
+
     # --- output ---------------------------------------------------------------
-    def description(self, mesh=None) -> str:
+    def run_options(self, **kw):
+        """The simulator's options for a run of this model: its matched layer,
+        and the repeatable end unless repeatable=False."""
+        from .simulator import RunOptions
+
+        return RunOptions(pml=self.pml, **kw).check()
+
+    def description(self, mesh=None, file_name=None) -> str:
         mesh = mesh or self.mesh()
         f_sum = self.f1 + self.f2
         out = [f"# {c}\n" for c in self.comments]
+        if self.pml:  # how the description is meant to be run; sweep reads it back
+            name = file_name or f"{self.name}.txt"
+            args = " ".join(self.run_options(verbose=None).arguments())
+            out.append(f"# run: fendrix {name} {args}\n")
         out.append(f"Sim {self.time_factor} {fmt(self.energy)} {self.samples} {self.results}\n")
         out.append(f"Freq {EXCITATIONS[self.excitation]} {fmt(self.f1)} {fmt(self.f2)} "
                    f"{self.points}\n")
         if self.radiation:
-            f, az, el, margin = self.radiation
-            out.append(f"Radiation {fmt(f)} {az} {el} {margin}\n")
+            f, az, el, _ = self.radiation
+            out.append(f"Radiation {fmt(f)} {az} {el} {self.radiation_margin()}\n")
         out.append("Boundary " + " ".join(self.boundary) + "\n")
         out.extend(mesh.lines_text())
         for m in self.materials:
@@ -523,20 +560,25 @@ class Model:
 
     def write(self, path, report=True, out=None) -> "mesher.Mesh":
         mesh = self.mesh()
-        Path(path).write_bytes(self.description(mesh).encode("latin-1"))
+        Path(path).write_bytes(self.description(mesh, Path(path).name).encode("latin-1"))
         if report:
             (out or sys.stdout).write(mesh.report() + f"Wrote {path}\n")
         return mesh
 
-    def run(self, workdir=None, threads=1, binary=None, verbose=0, keep=False):
+    def run(self, workdir=None, threads=1, binary=None, verbose=0, keep=False, repeatable=True,
+            launcher=None, extra=()):
         """Write the description into workdir (default: a temporary folder,
         removed afterwards unless keep), run the simulator there and return
-        the results Dataset."""
-        from .__main__ import default_binary
+        the results Dataset.  The run ends at the same step on every machine
+        (-r) unless repeatable=False, has the model's matched layer, and takes
+        the ``extra`` simulator arguments as they are; ``launcher`` is a
+        command prefix such as "mpirun -np 2"."""
         from .dataset import read_dataset
         from .exit_status import describe
-        from .sweep import SweepError, run_simulator
+        from .simulator import SimulatorError, default_binary, run
 
+        options = self.run_options(threads=threads, repeatable=repeatable, launcher=launcher,
+                                   verbose=verbose, extra=list(extra))
         binary = binary or default_binary()
         tmp = None
         if workdir is None:
@@ -546,9 +588,9 @@ class Model:
         try:
             path = workdir / f"{self.name}.txt"
             self.write(path)
-            rc, killed_by, _ = run_simulator(binary, path.name, workdir, threads, verbose)
+            rc, killed_by, _ = run(binary, path.name, workdir, options)
             if rc != 0:
-                raise SweepError(f"{self.name}: simulator {describe(rc, killed_by)}")
+                raise SimulatorError(f"{self.name}: simulator {describe(rc, killed_by)}")
             return read_dataset(workdir / self.results)
         finally:
             if tmp is not None and not keep:
@@ -567,9 +609,9 @@ def example_main(model: Model, argv=None, sweep=False):
     model.write(here / f"{model.name}.txt")
     if "--run" not in argv:
         return 0
-    from .__main__ import default_binary
     from .plot import plot_dataset, plot_touchstone
     from .summary import summarize
+    from .simulator import default_binary
     from .sweep import sweep as run_sweep
 
     threads = int(os.environ.get("THREADS", "1"))

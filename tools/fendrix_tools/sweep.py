@@ -12,10 +12,8 @@ from __future__ import annotations
 import contextlib
 import math
 import os
-import shlex
 import shutil
 import signal
-import subprocess
 import sys
 import tempfile
 import threading
@@ -28,12 +26,14 @@ import numpy as np
 from .circuit import matrix_warning
 from .dataset import DatasetError, read_dataset
 from .description import Description, original_port
-from .exit_status import describe, signal_name
+from .exit_status import describe
+from .simulator import (DEFAULT_PML, MAX_THREADS, PML_CELLS, Children, RunOptions, RunStopped,
+                        SimulatorError, launcher_words, run, write)
 from .touchstone import FORMATS, renormalize, touchstone_suffix, write_touchstone
 
 
-class SweepError(RuntimeError):
-    pass
+SweepError = SimulatorError  # a sweep's failures are its runs' and its options'
+SweepStopped = RunStopped
 
 
 @dataclass
@@ -77,90 +77,6 @@ def reciprocity(s: np.ndarray, frequencies=None):
     return float(diff[f, k]), int(iu[k]) + 1, int(ju[k]) + 1, int(f)
 
 
-# Runs side by side share the terminal: one writer at a time.
-_SINK_LOCK = threading.Lock()
-
-
-def _write(sink, text):
-    with _SINK_LOCK:
-        sink.write(text)
-        sink.flush()
-
-
-def _pump(stream, sink, prefix, keep, whole_lines=False):
-    """Copy the child's output as it comes (host progress codes have no line
-    ends, so read whatever is there), indenting every line.  ``whole_lines``
-    holds back an unfinished line until its end arrives, so that runs side by
-    side never write into each other's lines."""
-    at_start = True
-    held = ""
-    fd = stream.fileno()
-    while True:
-        chunk = os.read(fd, 4096)
-        if not chunk:
-            break
-        text = chunk.decode("latin-1")
-        keep.append(text)
-        if whole_lines:
-            held += text
-            cut = held.rfind("\n") + 1
-            text, held = held[:cut], held[cut:]
-        shown = []
-        for part in text.splitlines(keepends=True):
-            shown.append((prefix if at_start else "") + part)
-            at_start = part.endswith("\n")
-        if shown:
-            _write(sink, "".join(shown))
-    if held:
-        _write(sink, prefix + held + "\n")
-    elif not at_start:
-        _write(sink, "\n")
-    stream.close()
-
-
-class Children:
-    """The simulators running now, so that a signal that stops the sweep
-    reaches them too.  ``stopped`` is that signal's number, once it came."""
-
-    def __init__(self):
-        # reentrant: the signal handler runs in the main thread, perhaps while
-        # that thread is inside start()
-        self.lock = threading.RLock()
-        self.procs = set()
-        self.stopped = None
-
-    def start(self, cmd, **kw):
-        with self.lock:
-            if self.stopped is not None:
-                raise SweepStopped(self.stopped)
-            proc = subprocess.Popen(cmd, **kw)
-            self.procs.add(proc)
-            if self.stopped is not None:  # the signal came while it started
-                proc.send_signal(self.stopped)
-        return proc
-
-    def finished(self, proc):
-        with self.lock:
-            self.procs.discard(proc)
-
-    def forward(self, signum, _frame=None):
-        with self.lock:
-            self.stopped = signum
-            for proc in self.procs:
-                try:
-                    proc.send_signal(signum)
-                except OSError:  # already gone
-                    pass
-
-
-class SweepStopped(Exception):
-    """SIGINT or SIGTERM stopped the sweep; its simulators were stopped too."""
-
-    def __init__(self, signum):
-        super().__init__(f"stopped by {signal_name(signum)}")
-        self.signum = signum
-
-
 @contextlib.contextmanager
 def forwarding_signals(children):
     """Pass SIGINT and SIGTERM on to the running simulators instead of dying
@@ -178,51 +94,6 @@ def forwarding_signals(children):
     finally:
         for s, handler in old.items():
             signal.signal(s, handler)
-
-
-def run_simulator(binary, description_path, workdir, threads=None, verbose=0,
-                  out=None, err=None, launcher=(), tag=None, children=None):
-    """Run the simulator in ``workdir``, echoing its output indented.
-
-    ``launcher`` words go before the binary (an MPI starter, for instance).
-    ``tag`` names a run that shares the terminal with others: its lines carry
-    the tag and pass only whole.  ``children`` (a Children) tracks the process
-    so that a signal reaches it.  Returns (exit status as the simulator meant
-    it, i.e. negative error numbers restored, or None when a signal killed it;
-    that signal's number or None; standard error text)."""
-    out = out or sys.stdout
-    err = err or sys.stderr
-    cmd = [*launcher, str(binary), str(description_path)]
-    if verbose is not None:
-        cmd.append(f"-v{verbose}")
-    if threads:
-        cmd.append(f"-t{threads}")
-    children = children or Children()
-    try:
-        proc = children.start(cmd, cwd=workdir, stdout=subprocess.PIPE, stderr=subprocess.PIPE)
-    except OSError as e:
-        raise SweepError(f"cannot start {cmd[0]}: {e.strerror or e}") from None
-    kept_out, kept_err = [], []
-    prefix, whole = ("    ", False) if tag is None else (f"    [{tag}] ", True)
-    t1 = threading.Thread(target=_pump, args=(proc.stdout, out, prefix, kept_out, whole))
-    t2 = threading.Thread(target=_pump, args=(proc.stderr, err, prefix, kept_err, whole))
-    t1.start()
-    t2.start()
-    try:
-        rc = proc.wait()
-    except BaseException:  # KeyboardInterrupt outside the sweep's own handler
-        proc.terminate()
-        proc.wait()
-        raise
-    finally:
-        children.finished(proc)
-    t1.join()
-    t2.join()
-    if rc < 0:
-        return None, -rc, "".join(kept_err)
-    if rc > 127:  # the simulator returns negative error numbers
-        rc -= 256
-    return rc, None, "".join(kept_err)
 
 
 def _side_by_side(run, items, jobs):
@@ -254,25 +125,6 @@ def _side_by_side(run, items, jobs):
         if not f.cancelled() and f.exception() is not None:
             raise f.exception()
     return [f.result() for f in futures]
-
-
-def launcher_words(launcher) -> list:
-    """The words of a command prefix such as "mpirun -np 4", checked before
-    any run starts so that a typing mistake costs no simulator time."""
-    if launcher is None:
-        return []
-    try:
-        words = shlex.split(launcher)
-    except ValueError as e:
-        raise SweepError(f"launcher {launcher!r}: {e}") from e
-    if not words:
-        raise SweepError("launcher is empty")
-    if shutil.which(words[0]) is None:
-        raise SweepError(f"launcher not found: {words[0]}")
-    return words
-
-
-MAX_THREADS = 16  # the simulator's -t range is 1..16
 
 
 def check_options(z0=None, fmt="RI", jobs=1, threads=None, output=None, workdir=None):
@@ -328,7 +180,8 @@ def results_basename(desc, description_path) -> str:
 
 
 def sweep(description_path, binary, output=None, workdir=None, threads=None, verbose=0,
-          z0=None, fmt="RI", out=None, err=None, launcher=None, jobs=1) -> SweepResult:
+          z0=None, fmt="RI", out=None, err=None, launcher=None, jobs=1, repeatable=True,
+          pml=None, extra=()) -> SweepResult:
     """Run the simulator once per port and write the Touchstone file.
 
     ``output`` defaults to the description's name with .sNp in the current
@@ -340,12 +193,22 @@ def sweep(description_path, binary, output=None, workdir=None, threads=None, ver
     command prefix for every run (e.g. "mpirun -np 4"); ``jobs`` runs that
     many ports at once, assembled in port order all the same.  SIGINT and
     SIGTERM stop the running simulators and then the sweep (SweepStopped).
+    ``repeatable`` passes -r, so that every run ends at the same step on any
+    machine and thread count; ``pml`` is the matched layer's cells (None: as
+    the description's "# run:" line says, 0: the first-order absorber);
+    ``extra`` words go to every run as they are.
     """
     out = out or sys.stdout
     err = err or sys.stderr
-    words = launcher_words(launcher)
+    launcher_words(launcher)
     check_options(z0, fmt, jobs, threads, output, workdir)
+    options = RunOptions(threads, repeatable, pml or None, launcher, verbose, list(extra)).check()
     desc = Description.read(description_path)
+    if pml is None:
+        options.pml = pml_of_run_line(desc, description_path)
+        if options.pml is not None:
+            write(out, f"Matched layer of {options.pml} cells (--pml={options.pml}), as the "
+                       f"description's run line asks\n")
     n = desc.port_count
     zs = desc.impedances()
     results = results_basename(desc, description_path)
@@ -373,10 +236,9 @@ def sweep(description_path, binary, output=None, workdir=None, threads=None, ver
         result_path = run_dir / results
         if result_path.exists():  # a dataset left by an earlier sweep must not pass for this one
             result_path.unlink()
-        _write(out, f"Port {p} of {n}: running {binary.name} with port {p} as port 1\n")
-        rc, killed_by, stderr = run_simulator(binary, desc_path.name, run_dir, threads, verbose,
-                                              out, err, words,
-                                              None if jobs == 1 else f"port {p}", children)
+        write(out, f"Port {p} of {n}: running {binary.name} with port {p} as port 1\n")
+        rc, killed_by, stderr = run(binary, desc_path.name, run_dir, options, out, err,
+                                    None if jobs == 1 else f"port {p}", children)
         if children.stopped is not None:
             raise SweepStopped(children.stopped)
         if rc != 0:
@@ -419,6 +281,21 @@ def sweep(description_path, binary, output=None, workdir=None, threads=None, ver
     result = SweepResult(freqs, s, zs, datasets)
     write_result(result, output, z0, fmt, source=str(description_path), out=out)
     return result
+
+
+def pml_of_run_line(desc, description_path):
+    """The matched layer's cells that the description's "# run:" comment line
+    asks for (the model API writes one), or None."""
+    words = desc.run_line()
+    for w in words or ():
+        if w == "--pml" or w.startswith("--pml="):
+            cells = w[6:] or str(DEFAULT_PML)
+            if not cells.isdigit() or not PML_CELLS[0] <= int(cells) <= PML_CELLS[1]:
+                raise SweepError(f"{description_path}: the run line's {w}: the matched layer "
+                                 f"takes {PML_CELLS[0]} to {PML_CELLS[1]} cells; correct the "
+                                 "line or give --pml")
+            return int(cells)
+    return None
 
 
 def check_impedances(zs, z0=None):

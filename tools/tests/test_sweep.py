@@ -189,10 +189,10 @@ def test_launcher_and_runs_side_by_side(tmp_path, capsys):
         work, out = tmp_path / f"runs{jobs}", tmp_path / f"j{jobs}.s3p"
         res = sweep(desc, fake, output=out, workdir=work, launcher=f"{launch} -n 2", jobs=jobs)
         assert np.allclose(res.s, expected_matrix(), atol=1e-15)
-        assert all((work / f"port{p}" / "launched").read_text() == f"-n 2 {fake} three.txt -v0\n"
+        assert all((work / f"port{p}" / "launched").read_text() == f"-n 2 {fake} three.txt -v0 -r\n"
                    for p in (1, 2, 3))
         written.append(out.read_bytes())
-        assert ("    [port 3] args -v0\n" in capsys.readouterr().out) == (jobs > 1)
+        assert ("    [port 3] args -v0 -r\n" in capsys.readouterr().out) == (jobs > 1)
     assert written[0] == written[1] == written[2]
 
 
