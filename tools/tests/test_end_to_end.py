@@ -50,3 +50,7 @@ def test_two_port_sweep_is_reciprocal(binary, tmp_path):
     assert np.array_equal(first.s[:, :], s[:, :, 0].T)
     net = skrf.Network(str(out))
     assert np.allclose(net.s, s, atol=1e-9) and np.allclose(net.z0, 50.0)
+    # runs end at the same step whatever the thread count: the same file, byte for byte
+    again = tmp_path / "again.s2p"
+    sweep(EXAMPLE, binary, output=again, threads=2)
+    assert again.read_bytes() == out.read_bytes()

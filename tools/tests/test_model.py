@@ -265,6 +265,10 @@ NAN, INF = float("nan"), float("inf")
     (lambda m: m.mesh_settings(density=-1), "density"), (lambda m: m.mesh_settings(thin_cells=0.5), "thin_cells"),
     (lambda m: m.mesh_settings(margin=NAN), "margin"), (lambda m: m.mesh_settings(domain=3), "unknown"),
     (lambda m: m.mesh_settings(max_nodes=0), "max_nodes"),
+    (lambda m: m.absorber("pml", cells=3), "absorber: cells: 3 is outside 4 to 32"),
+    (lambda m: m.absorber("pml", cells=8.5), "absorber: cells: 8.5 is not a whole"),
+    (lambda m: m.absorber("pml", cells="8"), "absorber: cells"),
+    (lambda m: m.absorber("PML"), "absorber 'PML': use 'first-order' or 'pml'"),
 ])
 def test_bad_numbers_are_refused_where_given(change, words):
     m = model(strip)
@@ -285,3 +289,46 @@ def test_meshes_beyond_the_budget_are_refused_quickly(settings, words):
         m.mesh()
     lifted = model(strip, max_nodes=10 ** 7)
     assert 89478484 > len(lifted.mesh().lines[0]) > 10  # a sound mesh stays as it was
+
+
+def test_matched_layer_lies_beyond_the_air_on_absorbing_faces_only():
+    n = 6
+    for build, far in ((strip, False), (solid_and_wire, True)):
+        plain = model(build)
+        if far:  # all faces absorbing, far-field box 3 cells in from the layer
+            plain.boundaries("absorbing")
+            plain.far_field(10, margin=3)
+        base = plain.mesh()
+        plain.absorber("pml", cells=n)
+        layered = plain.mesh()
+        for k in range(3):
+            lo = n if plain.boundary[2 * k] == "2" else 0
+            hi = n if plain.boundary[2 * k + 1] == "2" else 0
+            lines = layered.lines[k]
+            assert lines[lo:len(lines) - hi] == base.lines[k], (build, k)
+            cells = np.diff(lines)
+            assert np.allclose(cells[:lo], cells[lo]) and np.allclose(cells[len(cells) - hi:],
+                                                                      cells[len(cells) - hi - 1])
+        assert (lo, hi) == (n, n) if far else (0, n)  # z: a ground wall below, no layer there
+        text = plain.description(layered)
+        assert text.startswith("# run: fendrix t.txt -r --pml=6\nSim ")
+        assert ("Radiation 1e10 73 37 9\n" in text) == far  # counted from the grid border
+        plain.absorber("first-order")
+        assert plain.mesh().lines == base.lines and "# run" not in plain.description()
+
+
+@needs_simulator
+def test_model_runs_with_the_layer_and_its_run_options(tmp_path, capsys):
+    m = model(strip)
+    m.absorber("pml", cells=4)
+    ds = m.run(tmp_path / "run", binary=str(EXE))
+    assert "Perfectly matched layer: 4 cells" in capsys.readouterr().out
+    assert np.all(np.isfinite(ds.s)) and np.all(np.abs(ds.s[0]) < 1)
+    fake = tmp_path / "fake"
+    fake.write_text('#!/bin/sh\necho "$@" > args\nexit 3\n')
+    fake.chmod(0o755)
+    for kw, words in (({}, "-v0 -t1 -r --pml=4"), (dict(repeatable=False, threads=2), "-v0 -t2 --pml=4"),
+                      (dict(extra=["--snapshot-every=9"]), "-v0 -t1 -r --pml=4 --snapshot-every=9")):
+        with pytest.raises(RuntimeError, match="exit status 3"):
+            m.run(tmp_path, binary=str(fake), **kw)
+        assert (tmp_path / "args").read_text() == f"t.txt {words}\n"

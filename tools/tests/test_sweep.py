@@ -46,7 +46,8 @@ FAKE = textwrap.dedent("""\
     # original index from the position, in the order of the new numbers
     order = [round(float(f[5].split(",")[0]) * 1000) - 1 for f in sorted(ports, key=lambda f: int(f[1]))]
     s = [[S[i, order[0]] * (1 + 0.1 * m) for m in range(3)] for i in order]
-    write_dataset(text.splitlines()[0].split(" ", 4)[4], [1e9, 2e9, 3e9], s)
+    sim = next(l for l in text.splitlines() if l.startswith("Sim "))
+    write_dataset(sim.split(" ", 4)[4], [1e9, 2e9, 3e9], s)
     """)
 
 
@@ -132,7 +133,7 @@ def test_results_name_with_folders_stays_in_each_port_folder(tmp_path):
     (["-o", "missing/x.s3p"], "folder missing does not exist"), (["-o", "."], "is a folder"),
     (["--jobs", "0"], "jobs must be"), (["-t", "0"], "1 to 16 threads"), (["-t", "17"], "1 to 16"),
     (["--launcher", " "], "launcher is empty"), (["--launcher", "'a"], "No closing quotation"),
-    (["--launcher", "nowhere-x"], "not found"),
+    (["--launcher", "nowhere-x"], "not found"), (["--pml", "3"], "--pml 3: the matched layer takes"),
 ])
 def test_options_are_refused_before_any_run(tmp_path, capsys, monkeypatch, args, words):
     desc = tmp_path / "three.txt"
@@ -141,6 +142,27 @@ def test_options_are_refused_before_any_run(tmp_path, capsys, monkeypatch, args,
     fake = make_fake(tmp_path, "#!/bin/sh\ntouch ran\nexit 3\n")
     assert main(["sweep", str(desc), "--binary", str(fake), *args]) == 1
     assert words in capsys.readouterr().err and not list(tmp_path.rglob("ran"))
+
+
+@pytest.mark.parametrize("header, args, words", [
+    ("", [], "-v0 -r"),
+    ("", ["--no-repeatable", "--host-codes"], ""),
+    ("", ["-t", "2", "--pml", "6", "--sim-arg=--a", "--sim-arg", "b"], "-v0 -t2 -r --pml=6 --a b"),
+    ("# run: fendrix three.txt -r --pml=12\n", [], "-v0 -r --pml=12"),  # as the model API writes
+    ("# run: fendrix three.txt --pml\n", [], "-v0 -r --pml=8"),
+    ("# run: fendrix three.txt --pml=12\n", ["--pml", "0"], "-v0 -r"),  # first-order after all
+    ("# run: fendrix three.txt --pml=2\n", [], None),
+])
+def test_run_options_reach_every_run(tmp_path, capsys, monkeypatch, header, args, words):
+    desc = tmp_path / "three.txt"
+    desc.write_text(header + DESCRIPTION)
+    monkeypatch.chdir(tmp_path)
+    rc = main(["sweep", str(desc), "--binary", str(make_fake(tmp_path)), *args])
+    out, err = capsys.readouterr()
+    if words is None:
+        assert rc == 1 and "run line's --pml=2: the matched layer takes 4 to 32" in err
+        return
+    assert rc == 0 and out.count(f"    args {words}\n") == 3, out
 
 
 # Writes its process id, then waits long enough for the test to stop the sweep.
