@@ -17,6 +17,7 @@ shape edge is the very same number as the edge in the simulator.
 
 from __future__ import annotations
 
+import copy
 import math
 import os
 import shutil
@@ -551,12 +552,46 @@ class Model:
             out.append(f"Radiation {fmt(f)} {az} {el} {self.radiation_margin()}\n")
         out.append("Boundary " + " ".join(self.boundary) + "\n")
         out.extend(mesh.lines_text())
+        through = self.pml and self.fixed_lines is None
         for m in self.materials:
             out.append(m.line(f_sum))
-            out.extend(s.line() for s in m.shapes)
+            out.extend(self._through_layers(s, mesh).line() if through else s.line()
+                       for s in m.shapes)
             out.append("/\n")
         out.extend(e.line() for e in self.elements)
         return "".join(out)
+
+    def _through_layers(self, shape, mesh):
+        """The shape as written: one that reaches a matched layer's inner edge
+        (a substrate or a line running into the face) continues through the
+        layer to the grid border, so that the layer matches the material that
+        meets it, as a face with the first-order absorber sees it go on."""
+        inner, outer = [], []
+        for k in range(3):
+            lines, lo, hi = mesh.lines[k], self.layer_cells(2 * k), self.layer_cells(2 * k + 1)
+            inner.append((lines[lo] if lo else -math.inf, lines[-1 - hi] if hi else math.inf))
+            outer.append((lines[0], lines[-1]))
+
+        def low(v, k):
+            return outer[k][0] if v <= inner[k][0] else v
+
+        def high(v, k):
+            return outer[k][1] if v >= inner[k][1] else v
+
+        c = copy.copy(shape)
+        if isinstance(shape, Box):
+            c.lo = tuple(low(v, k) for k, v in enumerate(shape.lo))
+            c.hi = tuple(high(v, k) for k, v in enumerate(shape.hi))
+        elif isinstance(shape, Polygon):
+            u, v = shape.uv_axes()
+            c.points = [(high(low(a, u), u), high(low(b, v), v)) for a, b in shape.points]
+        elif isinstance(shape, Cylinder) and shape.axis() is not None:
+            k = shape.axis()
+            ends = [list(shape.start), list(shape.end)]
+            a, b = sorted(ends, key=lambda e: e[k])
+            a[k], b[k] = low(a[k], k), high(b[k], k)
+            c.start, c.end = tuple(ends[0]), tuple(ends[1])
+        return c
 
     def write(self, path, report=True, out=None) -> "mesher.Mesh":
         mesh = self.mesh()

@@ -17,6 +17,7 @@ import pytest
 from fendrix_tools import read_dataset
 from fendrix_tools.model import Model, ModelError
 from fendrix_tools.remesh import remesh
+from fendrix_tools.shapes import fmt
 from fendrix_tools.view import view
 
 REPO = Path(__file__).resolve().parents[2]
@@ -315,6 +316,14 @@ def test_matched_layer_lies_beyond_the_air_on_absorbing_faces_only():
         assert ("Radiation 1e10 73 37 9\n" in text) == far  # counted from the grid border
         plain.absorber("first-order")
         assert plain.mesh().lines == base.lines and "# run" not in plain.description()
+    # a substrate that runs into the faces goes on through the layers, the strip on it stays
+    m = model(strip, margin=0)
+    m.absorber("pml", cells=n)
+    mesh = m.mesh()
+    x, y, z = ([fmt(v) for v in (ls[0], ls[-1])] for ls in mesh.lines)
+    text = m.description(mesh)
+    assert f"  Cube {x[0]},{y[0]},0 {x[1]},{y[1]},{z[1]}\n" in text
+    assert "  Polygon 0.0005 2 0,-0.0005 0.01,-0.0005 0.01,0.0005 0,0.0005\n" in text
 
 
 @needs_simulator
