@@ -336,7 +336,8 @@ def test_model_runs_with_the_layer_and_its_run_options(tmp_path, capsys):
     fake = tmp_path / "fake"
     fake.write_text('#!/bin/sh\necho "$@" > args\nexit 3\n')
     fake.chmod(0o755)
-    for kw, words in (({}, "-v0 -t1 -r --pml=4"), (dict(repeatable=False, threads=2), "-v0 -t2 --pml=4"),
+    for kw, words in (({}, "-v0 -t1 -r --pml=4"),
+                      (dict(repeatable=False, threads=2), "-v0 -t2 --pml=4"),
                       (dict(extra=["--snapshot-every=9"]), "-v0 -t1 -r --pml=4 --snapshot-every=9")):
         with pytest.raises(RuntimeError, match="exit status 3"):
             m.run(tmp_path, binary=str(fake), **kw)

@@ -133,7 +133,8 @@ def test_results_name_with_folders_stays_in_each_port_folder(tmp_path):
     (["-o", "missing/x.s3p"], "folder missing does not exist"), (["-o", "."], "is a folder"),
     (["--jobs", "0"], "jobs must be"), (["-t", "0"], "1 to 16 threads"), (["-t", "17"], "1 to 16"),
     (["--launcher", " "], "launcher is empty"), (["--launcher", "'a"], "No closing quotation"),
-    (["--launcher", "nowhere-x"], "not found"), (["--pml", "3"], "--pml 3: the matched layer takes"),
+    (["--launcher", "nowhere-x"], "not found"),
+    (["--pml", "3"], "--pml 3: the matched layer takes"),
 ])
 def test_options_are_refused_before_any_run(tmp_path, capsys, monkeypatch, args, words):
     desc = tmp_path / "three.txt"
