@@ -1,4 +1,4 @@
-"""Command line: python3 -m fendrix_tools summary|sweep|plot|remesh|view|fields ..."""
+"""Command line: python3 -m fendrix_tools summary|sweep|plot|remesh|converge|view|fields ..."""
 
 from __future__ import annotations
 
@@ -88,6 +88,16 @@ def cmd_remesh(args) -> int:
     return 0
 
 
+def cmd_converge(args) -> int:
+    from .converge import converge_description
+
+    outcome = converge_description(args.description, args.output, tol=args.tol,
+                                   max_nodes=args.max_nodes, max_runs=args.max_runs,
+                                   binary=args.binary, threads=args.threads,
+                                   workdir=args.workdir)
+    return 0 if outcome.converged else 3
+
+
 def cmd_view(args) -> int:
     from .view import view
 
@@ -148,6 +158,23 @@ def build_parser() -> argparse.ArgumentParser:
                    help="refuse a mesh of more nodes (default: the simulator's limit for one "
                         "process, 89478484)")
     p.set_defaults(func=cmd_remesh)
+
+    p = sub.add_parser("converge", help="rerun on finer meshes until the answer stops moving")
+    p.add_argument("description", metavar="DESCRIPTION")
+    p.add_argument("-o", "--output", required=True, help="the finest description (its results "
+                                                         "beside it, .dat)")
+    p.add_argument("--tol", type=positive, default=0.02,
+                   help="largest change of any |Sk1| (linear) between two runs (default 0.02)")
+    p.add_argument("--max-nodes", type=at_least_one, metavar="N",
+                   help="no run on a mesh of more nodes (default 89478484)")
+    p.add_argument("--max-runs", type=at_least_one, default=4, metavar="K",
+                   help="at most K runs (default 4)")
+    p.add_argument("--binary", help="simulator (default: $FENDRIX_BINARY, build/fendrix, "
+                                    "fendrix on PATH)")
+    p.add_argument("--workdir", help="keep each run's folder here (default: temporary, removed)")
+    p.add_argument("-t", "--threads", type=at_least_one, default=1,
+                   help="simulator threads (default 1)")
+    p.set_defaults(func=cmd_converge)
 
     p = sub.add_parser("view", help="PNG of a description: three views with the mesh")
     p.add_argument("description", metavar="DESCRIPTION")
