@@ -50,11 +50,12 @@ def at_least_one(text) -> int:
 
 
 def cmd_summary(args) -> int:
-    from .summary import summarize
+    from .summary import far_field_frequency, summarize
 
     for path in args.datasets:
         sys.stdout.write(summarize(read_dataset(path), args.points, args.at and [g * 1e9 for g in args.at],
-                                   args.z0, args.stop_level))
+                                   args.z0, args.stop_level,
+                                   far_field_frequency(path, args.description)))
     return 0
 
 
@@ -119,6 +120,9 @@ def build_parser() -> argparse.ArgumentParser:
     p.add_argument("--z0", type=positive, default=50.0, help="port 1's impedance, ohms (default 50)")
     p.add_argument("--stop-level", type=finite, default=-20.0, metavar="DB",
                    help="|S21| level that bounds the stop band (default -20 dB)")
+    p.add_argument("--description", metavar="FILE",
+                   help="the run's description, for the far-field frequency (default: the "
+                        "dataset's name with .txt, where its Sim line names the dataset)")
     p.set_defaults(func=cmd_summary)
 
     p = sub.add_parser("sweep", help="full S-matrix: one run per port, Touchstone output")

@@ -36,8 +36,9 @@ def test_summary_values(tmp_path):
                  "Max. directivity: 2.55 dBi", "Efficiency: 87.5 %",  # 1.8 linear
                  "Main direction: azimuth 90.0 deg, elevation 0.0 deg"]:
         assert line in text
-    # |S21| = 0.5 is -6.02 dB at every listed frequency, and its minimum
-    assert text.count("-6.02") == 6
+    # |S21| = 0.5 is -6.02 dB at every listed frequency: no stop band, no notch
+    assert text.count("-6.02") == 5 and "No stop band (|S21| stays above -20 dB)" in text
+    assert "Pattern integral (closed integral of D over 4 pi): 0.999" in text and "integrates" not in text
 
 
 def test_bandwidth_at_band_edge_and_none(tmp_path):
