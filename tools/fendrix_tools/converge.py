@@ -162,7 +162,7 @@ def split_axis(lines, free, held=()) -> list:
     placed anew for half the old cell; the old pair gives way (unless held by
     a border, a face or another edge), and the stretch from each new line to
     the next halved line is shared out in cells near the new edge cell's size,
-    so that neighbouring cells stay within about 1.6 of each other.  Where the
+    so that neighbouring cells stay within about 2 of each other.  Where the
     inner line is held, the edge cell stays whole instead."""
     lines = sorted(lines)
     new = set(lines) | {(a + b) / 2 for a, b in zip(lines, lines[1:])}
@@ -287,7 +287,8 @@ def report_extremes(results, out):
         line = f"{names[k]}: {fs[-1] / 1e9:.5f} GHz"
         if len(fs) >= 2 and fs[-2] is not None:
             shift = fs[-1] - fs[-2]
-            line += f", moved {shift / 1e6:+.2f} MHz ({100 * shift / fs[-2]:+.3f} %) in the last step"
+            line += (f", moved {shift / 1e6:+.2f} MHz ({100 * shift / fs[-2]:+.3f} %) in the "
+                     f"last step")
         ex = extrapolate(fs, hs)
         if ex:
             line += f"; extrapolated {ex[0] / 1e9:.5f} GHz +- {ex[1] / 1e6:.2f} MHz"

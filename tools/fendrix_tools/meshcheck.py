@@ -87,6 +87,6 @@ def report_lines(model, mesh) -> str:
                 f"WARNING: {AXES[k]}: {_names(feats[c1])} at {_mm(c1)} and "
                 f"{_names(feats[c2])} at {_mm(c2)} lie {_mm(c2 - c1)} apart, under a tenth "
                 f"of the cells around them ({_mm(around)}): they force small cells and a short "
-                f"time step (a hand mesh leaves one off its lines); align them where they are meant "
-                f"to meet\n")
+                f"time step (a hand mesh leaves one off its lines); align them where they are "
+                f"meant to meet\n")
     return text + "".join(warnings)
