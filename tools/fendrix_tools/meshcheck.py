@@ -43,14 +43,14 @@ def _names(labels) -> str:
 
 
 def smallest_cell(lines, feats) -> str:
-    """The smallest cell and the edges within a cell of it that made it: the
+    """The smallest cell and the edges within three cells of it that made it: the
     closest pair of them, or the one edge (a free metal edge lies a third
     into its cell), or none (the cell limit or the grading)."""
     cells = [b - a for a, b in zip(lines, lines[1:])]
     i = min(range(len(cells)), key=cells.__getitem__)
     a, b = lines[i], lines[i + 1]
     h = b - a
-    near = sorted(c for c in feats if a - 1.01 * h <= c <= b + 1.01 * h)
+    near = sorted(c for c in feats if a - 3.01 * h <= c <= b + 3.01 * h)
     text = f"smallest cell {_mm(h)} from {_mm(a)} to {_mm(b)}"
     if len(near) >= 2:
         c1, c2 = min(zip(near, near[1:]), key=lambda p: p[1] - p[0])
