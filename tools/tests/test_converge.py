@@ -1,6 +1,7 @@
 """Mesh convergence: the decision on made-up result sequences, the split of a
 hand mesh around free metal edges, and one short real run."""
 
+import io
 import os
 import subprocess
 import sys
@@ -117,3 +118,22 @@ def test_converge_command(tmp_path):
     assert budget.returncode == 3
     assert "NOT converged: run 2 would need 1872 nodes, beyond the node budget of 1000" \
         in budget.stdout
+
+
+@pytest.mark.skipif(not Path(os.environ.get("FENDRIX_BINARY", "build/fendrix")).is_file(),
+                    reason="no simulator")
+def test_model_converge_raises_the_density(tmp_path):
+    from fendrix_tools.model import Model
+
+    m = Model("line", unit="mm", frequency_unit="GHz")
+    m.band(2, 6, points=41)
+    m.boundaries("absorbing", zlow="electric")
+    m.dielectric("substrate", eps_r=3.38).box((-2, -4, 0), (12, 4, 0.508))
+    m.metal("copper").sheet((0, -0.6, 0.508), (10, 0.6, 0.508))
+    m.port((0, 0, 0), (0, 0, 0.508))
+    m.port((10, 0, 0), (10, 0, 0.508))
+    m.mesh_settings(cells_per_wavelength=10, thin_cells=1, margin=3)
+    outcome = m.converge(tol=1e-6, max_runs=2, workdir=tmp_path, out=io.StringIO())
+    nodes = [r.nodes for r in outcome.results]
+    assert not outcome.converged and nodes[1] > 1.1 * nodes[0]  # a density adding nothing: passed over
+    assert m.settings.density == 1.0
