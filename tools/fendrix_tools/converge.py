@@ -230,9 +230,10 @@ def _run_simulator(binary, text, folder, name, threads):
     seconds = time.monotonic() - start
     if run.returncode != 0:
         killed = -run.returncode if run.returncode < 0 else None
+        status = run.returncode - 256 if run.returncode > 127 else run.returncode  # negative codes
         tail = "".join(("    " + x + "\n") for x in run.stderr.splitlines()[-5:])
         raise ConvergeError(f"{folder / name}.txt: simulator "
-                            f"{describe(run.returncode, killed)}\n{tail}".rstrip())
+                            f"{describe(status, killed)}\n{tail}".rstrip())
     m = re.search(r"Performed (\d+) iterations", run.stdout)
     return seconds, int(m.group(1)) if m else 0
 
