@@ -10,7 +10,8 @@ from pathlib import Path
 import numpy as np
 import pytest
 
-from fendrix_tools.converge import Result, agrees, change, extrapolate, minimum_frequency, split_axis
+from fendrix_tools.converge import (Result, agrees, change, extrapolate, minimum_frequency,
+                                    split_axis)
 
 F = np.linspace(1e9, 5e9, 81)
 
@@ -135,5 +136,6 @@ def test_model_converge_raises_the_density(tmp_path):
     m.mesh_settings(cells_per_wavelength=10, thin_cells=1, margin=3)
     outcome = m.converge(tol=1e-6, max_runs=2, workdir=tmp_path, out=io.StringIO())
     nodes = [r.nodes for r in outcome.results]
-    assert not outcome.converged and nodes[1] > 1.1 * nodes[0]  # a density adding nothing: passed over
+    # a density that adds next to no nodes is passed over
+    assert not outcome.converged and nodes[1] > 1.1 * nodes[0]
     assert m.settings.density == 1.0
