@@ -1,4 +1,4 @@
-"""Command line: python3 -m fendrix_tools summary|sweep|plot|remesh|view|fields ..."""
+"""Command line: python3 -m fendrix_tools summary|sweep|plot|remesh|converge|view|fields ..."""
 
 from __future__ import annotations
 
@@ -38,11 +38,12 @@ def at_least_one(text) -> int:
 
 
 def cmd_summary(args) -> int:
-    from .summary import summarize
+    from .summary import far_field_frequency, summarize
 
     for path in args.datasets:
         sys.stdout.write(summarize(read_dataset(path), args.points, args.at and [g * 1e9 for g in args.at],
-                                   args.z0, args.stop_level))
+                                   args.z0, args.stop_level,
+                                   far_field_frequency(path, args.description)))
     return 0
 
 
@@ -77,6 +78,19 @@ def cmd_remesh(args) -> int:
     return 0
 
 
+def cmd_converge(args) -> int:
+    from .converge import converge_description
+
+    from .simulator import RunOptions
+
+    options = RunOptions(threads=args.threads, launcher=args.launcher, pml=args.pml,
+                         extra=args.sim_arg)
+    outcome = converge_description(args.description, args.output, tol=args.tol,
+                                   max_nodes=args.max_nodes, max_runs=args.max_runs,
+                                   binary=args.binary, workdir=args.workdir, options=options)
+    return 0 if outcome.converged else 3
+
+
 def cmd_view(args) -> int:
     from .view import view
 
@@ -98,6 +112,9 @@ def build_parser() -> argparse.ArgumentParser:
     p.add_argument("--z0", type=positive, default=50.0, help="port 1's impedance, ohms (default 50)")
     p.add_argument("--stop-level", type=finite, default=-20.0, metavar="DB",
                    help="|S21| level that bounds the stop band (default -20 dB)")
+    p.add_argument("--description", metavar="FILE",
+                   help="the run's description, for the far-field frequency (default: the "
+                        "dataset's name with .txt, where its Sim line names the dataset)")
     p.set_defaults(func=cmd_summary)
 
     p = sub.add_parser("sweep", help="full S-matrix: one run per port, Touchstone output")
@@ -147,6 +164,28 @@ def build_parser() -> argparse.ArgumentParser:
                    help="refuse a mesh of more nodes (default: the simulator's limit for one "
                         "process, 89478484)")
     p.set_defaults(func=cmd_remesh)
+
+    p = sub.add_parser("converge", help="rerun on finer meshes until the answer stops moving")
+    p.add_argument("description", metavar="DESCRIPTION")
+    p.add_argument("-o", "--output", required=True, help="the finest description (its results "
+                                                         "beside it, .dat)")
+    p.add_argument("--tol", type=positive, default=0.02,
+                   help="largest change of any |Sk1| (linear) between two runs (default 0.02)")
+    p.add_argument("--max-nodes", type=at_least_one, metavar="N",
+                   help="no run on a mesh of more nodes (default 89478484)")
+    p.add_argument("--max-runs", type=at_least_one, default=4, metavar="K",
+                   help="at most K runs (default 4)")
+    p.add_argument("--binary", help="simulator (default: $FENDRIX_BINARY, build/fendrix, "
+                                    "fendrix on PATH)")
+    p.add_argument("--workdir", help="keep each run's folder here (default: temporary, removed)")
+    p.add_argument("-t", "--threads", type=at_least_one, default=1,
+                   help="simulator threads (default 1)")
+    p.add_argument("--launcher", metavar="CMD", help="command before the simulator in every run, "
+                                                     "such as 'mpirun -np 2'")
+    p.add_argument("--pml", type=int, metavar="N", help="every run with an N-cell matched layer")
+    p.add_argument("--sim-arg", action="append", default=[], metavar="ARG",
+                   help="one more simulator argument for every run (repeatable)")
+    p.set_defaults(func=cmd_converge)
 
     p = sub.add_parser("view", help="PNG of a description: three views with the mesh")
     p.add_argument("description", metavar="DESCRIPTION")

@@ -23,6 +23,7 @@ import math
 from dataclasses import dataclass, field
 
 from .checks import ModelError, number, whole
+from .meshcheck import report_lines
 from .shapes import fmt, metal_sheet
 
 C0 = 299792458.0
@@ -128,6 +129,7 @@ class Mesh:
                 f"{nodes * 72 / 2 ** 20:.0f} MB\n"
                 + "".join(f"  {a}: cells {min(c) * 1e3:.4g} to {max(c) * 1e3:.4g} mm, largest "
                           f"neighbour ratio {max_ratio(c):.2f}\n" for a, c in zip("xyz", cells))
+                + report_lines(self.model, self)
                 + f"  time step about {self.time_step() * 1e12:.3g} ps, pulse {pulse} steps, ")
         steps = limit or 20 * pulse
         text += f"run limit {limit} steps\n" if limit else "no step limit (estimate: 20 pulses)\n"

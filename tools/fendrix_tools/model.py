@@ -631,6 +631,16 @@ class Model:
             if tmp is not None and not keep:
                 shutil.rmtree(tmp, ignore_errors=True)
 
+    def converge(self, tol=0.02, output=None, max_nodes=None, max_runs=4, binary=None, threads=1,
+                 workdir=None, out=None):
+        """Rerun at a rising mesher density (a fixed hand mesh: every cell split)
+        until two runs agree within tol in every |Sk1|; see converge.py.
+        Returns the outcome (converged, results, changes, message)."""
+        from .converge import converge_model
+
+        return converge_model(self, output, tol=tol, max_nodes=max_nodes, max_runs=max_runs,
+                              binary=binary, threads=threads, workdir=workdir, out=out)
+
 
 def example_main(model: Model, argv=None, sweep=False):
     """What each script in examples/ does: write NAME.txt next to the script;

@@ -88,17 +88,17 @@ def read_model(path) -> tuple:
                     material = None
                 elif word == "Cube":
                     v = _nums(args, path, no + 1, 6, "Cube line")
-                    material._add(Box(v[0:3], v[3:6]), None)
+                    material._add(Box(v[0:3], v[3:6]), None).where = f"line {no + 1}"
                 elif word == "Cylinder":
                     v = _nums(args, path, no + 1, 7, "Cylinder line")
-                    material._add(Cylinder(v[0], v[1:4], v[4:7]), None)
+                    material._add(Cylinder(v[0], v[1:4], v[4:7]), None).where = f"line {no + 1}"
                 elif word == "Polygon":
                     v = _nums(args, path, no + 1, 8, "Polygon line")
                     if v[1] not in (0, 1, 2):
                         raise DescriptionError(f"{path}: line {no + 1}: polygon axis {v[1]:g} is "
                                                f"none of 0, 1, 2")
                     pts = list(zip(v[2::2], v[3::2]))
-                    material._add(Polygon(int(v[1]), v[0], pts), None)
+                    material._add(Polygon(int(v[1]), v[0], pts), None).where = f"line {no + 1}"
                 else:
                     raise DescriptionError(f"{path}: line {no + 1}: unknown shape {word!r}")
             elif word == "Dielectric":
@@ -119,6 +119,7 @@ def read_model(path) -> tuple:
                 name = f"port {num}" if num > 0 else f"element on line {no + 1}"
                 el = Element(name, num, code & 3, v[0:3], v[3:6], r, c)
                 el.code = code
+                el.where = f"line {no + 1}"
                 m.elements.append(el)
             else:
                 raise DescriptionError(f"{path}: line {no + 1}: unknown keyword {word!r}")

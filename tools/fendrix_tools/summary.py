@@ -38,9 +38,12 @@ def circuit_lines(ds: Dataset, mag, at=None, z0=50.0, stop_level=-20.0) -> list:
     lines = []
     if ds.port_count >= 2 and not np.all(np.isnan(mag[1])):
         low, band = stop_band(f, mag[1], stop_level)
-        lines.append(f"|S21| minimum: {mag[1][low]:.2f} dB at {_ghz(f[low])}")
-        lines.append(_band_text(band, f"Stop band (|S21| <= {stop_level:g} dB)") if band
-                     else f"Stop band (|S21| <= {stop_level:g} dB): none")
+        if band:
+            lines.append(f"|S21| minimum: {mag[1][low]:.2f} dB at {_ghz(f[low])}")
+            lines.append(_band_text(band, f"Stop band (|S21| <= {stop_level:g} dB)"))
+        else:  # a line or a pass-band structure: notch and stop band do not apply
+            lines.append(f"No stop band (|S21| stays above {stop_level:g} dB): no notch or "
+                         f"stop-band items")
         best, band = insertion_loss(f, mag[1])
         lines.append(f"Insertion loss: {round(-mag[1][best], 2) + 0.0:.2f} dB (least, at {_ghz(f[best])})")
         lines.append(_band_text(band, "Pass band (loss within 3 dB of that)"))
@@ -66,12 +69,51 @@ def main_direction(ds: Dataset):
     return float(ds.azimuth[a]), float(ds.elevation[e]), float(10 * np.log10(ds.pattern[e, a]))
 
 
+def pattern_integral(ds: Dataset) -> float:
+    """The closed integral of the linear directivity over the sphere / 4 pi,
+    1 for a pattern that holds all the radiated power.  Elevation runs from
+    the x-y plane towards +z, so a point stands for the band of solid angle
+    between the sines of its neighbouring midpoints; azimuth is weighted by
+    the trapezoid rule (the two ends of -180..180 share one direction)."""
+    el, az = np.radians(ds.elevation), np.radians(ds.azimuth)
+    edges = np.concatenate(([el[0]], (el[1:] + el[:-1]) / 2, [el[-1]]))
+    w_el = np.diff(np.sin(edges))
+    w_az = np.zeros(len(az))
+    w_az[:-1] += np.diff(az) / 2
+    w_az[1:] += np.diff(az) / 2
+    return float(np.nansum(ds.pattern * w_el[:, None] * w_az[None, :]) / (4 * np.pi))
+
+
+def far_field_frequency(dataset_path, description=None):
+    """The Radiation line's frequency (Hz) of the description beside a
+    dataset (same name, .txt, naming this dataset on its Sim line), or of
+    ``description``; None where there is none (the dataset does not hold it)."""
+    from pathlib import Path
+
+    path = Path(description) if description else Path(dataset_path).with_suffix(".txt")
+    try:
+        lines = path.read_bytes().decode("latin-1").split("\n")
+    except OSError:
+        return None
+    head = [x for x in lines if x and not x.startswith("#")][:3]
+    if (len(head) < 3 or not head[0].startswith("Sim ") or (description is None and Path(
+            head[0].split(" ", 4)[-1].strip()).name != Path(dataset_path).name)):
+        return None
+    for x in head[1:]:
+        if x.startswith("Radiation "):
+            try:
+                return float(x.split()[1])
+            except (IndexError, ValueError):
+                return None
+    return None
+
+
 def _ghz(f):
     return f"{f / 1e9:.4g} GHz"
 
 
 def summarize(ds: Dataset, points: int = 5, at=None, z0: float = 50.0,
-              stop_level: float = -20.0) -> str:
+              stop_level: float = -20.0, far_frequency=None) -> str:
     f = ds.frequencies
     n = ds.port_count
     lines = [f"Dataset: {ds.path}"]
@@ -116,11 +158,22 @@ def summarize(ds: Dataset, points: int = 5, at=None, z0: float = 50.0,
         lines.extend(circuit_lines(ds, mag, at, z0, stop_level))
     if ds.has_radiation:
         lines.append("")
-        lines.append(f"Far field: {len(ds.azimuth)} azimuths x {len(ds.elevation)} elevations")
-        lines.append(f"Max. directivity: {ds.directivity_dbi:.2f} dBi")
+        at = (f"at {_ghz(far_frequency)}" if far_frequency else
+              "at the Radiation line's frequency (give the description with --description)")
+        lines.append(f"Far field {at}: {len(ds.azimuth)} azimuths x {len(ds.elevation)} "
+                     f"elevations")
+        lines.append(f"Max. directivity: {ds.directivity_dbi:.2f} dBi"
+                     + (f" at {_ghz(far_frequency)}" if far_frequency else ""))
         lines.append(f"Efficiency: {ds.efficiency:.1f} %")
         if np.any(np.isfinite(ds.pattern)):
             az, el, d = main_direction(ds)
             lines.append(f"Main direction: azimuth {az:.1f} deg, elevation {el:.1f} deg "
                          f"({d:.2f} dBi)")
+            total = pattern_integral(ds)
+            lines.append(f"Pattern integral (closed integral of D over 4 pi): {total:.3f}")
+            if not 0.95 <= total <= 1.05:
+                lines.append(f"WARNING: the pattern integrates to {total:.3f}, not 1: the angular "
+                             f"grid misses lobes (more azimuths and elevations on the Radiation "
+                             f"line) or the absorbing faces reflect (run fendrix with --pml, or "
+                             f"give more air)")
     return "\n".join(lines) + "\n"

@@ -6,6 +6,7 @@ from __future__ import annotations
 
 from pathlib import Path
 
+from .meshcheck import report_lines
 from .mesher import Mesh
 from .reader import read_model
 from .shapes import AXES, Cylinder, Polygon, metal_sheet
@@ -145,5 +146,6 @@ def view(description, output) -> list:
     bad = draw(model, mesh, output, title=Path(description).name)
     for obj, k, c in bad:
         print(f"off the mesh: {obj}: {AXES[k]} = {c:g} m")
+    print(report_lines(model, mesh), end="")
     print(f"Wrote {output}")
     return bad

@@ -342,3 +342,23 @@ def test_model_runs_with_the_layer_and_its_run_options(tmp_path, capsys):
         with pytest.raises(RuntimeError, match="exit status 3"):
             m.run(tmp_path, binary=str(fake), **kw)
         assert (tmp_path / "args").read_text() == f"t.txt {words}\n"
+
+
+@pytest.mark.parametrize("gap, warned", [(0.02, True), (0.0, False)])
+def test_report_names_the_edges_behind_the_smallest_cell(gap, warned):
+    from fendrix_tools.meshcheck import report_lines
+
+    m = Model("stub", unit="mm", frequency_unit="GHz")
+    m.band(1, 5, points=11)
+    m.boundaries("absorbing", zlow="electric")
+    m.dielectric("substrate", eps_r=3.66).box((-2, -4, 0), (12, 6, 0.254))
+    cu = m.metal("copper")
+    cu.sheet((0, -0.3, 0.254), (10, 0.3, 0.254), name="line")
+    cu.sheet((4.7, 0.3 + gap, 0.254), (5.3, 5, 0.254), name="stub")  # meant to touch the line
+    m.port((0, 0, 0), (0, 0, 0.254))
+    m.port((10, 0, 0), (10, 0, 0.254))
+    text = report_lines(m, m.mesh())
+    y = next(line for line in text.splitlines() if line.startswith("  y: smallest cell"))
+    assert ("set by line at 0.3 mm and stub at 0.32 mm, 0.02 mm apart" in y) == warned
+    assert ("WARNING: y: line at 0.3 mm and stub at 0.32 mm lie 0.02 mm apart" in text) == warned
+    assert text.count("WARNING") == warned

@@ -7,7 +7,7 @@ from fendrix_tools import read_dataset
 from fendrix_tools.__main__ import main
 from fendrix_tools.dataset import write_dataset
 from fendrix_tools.plot import plot_dataset, principal_cuts
-from fendrix_tools.summary import summarize
+from fendrix_tools.summary import far_field_frequency, pattern_integral, summarize
 
 PNG = b"\x89PNG\r\n\x1a\n"
 
@@ -36,8 +36,9 @@ def test_summary_values(tmp_path):
                  "Max. directivity: 2.55 dBi", "Efficiency: 87.5 %",  # 1.8 linear
                  "Main direction: azimuth 90.0 deg, elevation 0.0 deg"]:
         assert line in text
-    # |S21| = 0.5 is -6.02 dB at every listed frequency, and its minimum
-    assert text.count("-6.02") == 6
+    # |S21| = 0.5 is -6.02 dB at every listed frequency: no stop band, no notch
+    assert text.count("-6.02") == 5 and "No stop band (|S21| stays above -20 dB)" in text
+    assert "Pattern integral (closed integral of D over 4 pi): 0.999" in text and "integrates" not in text
 
 
 def test_bandwidth_at_band_edge_and_none(tmp_path):
@@ -86,3 +87,24 @@ def test_broken_values_are_reported_not_raised(tmp_path, capsys):
     assert main(["summary", str(tmp_path / "n.dat")]) == 0
     out, err = capsys.readouterr()
     assert out.count("Wrote") == 2 and "pattern holds no finite value" in err
+
+
+@pytest.mark.parametrize("shape, total", [
+    (lambda A, E: np.ones_like(E), 1.0),  # isotropic
+    (lambda A, E: 1.5 * np.cos(E) ** 2, 1.0),  # short dipole along z
+    (lambda A, E: 1.2 * np.ones_like(E), 1.2),  # more power than was radiated: warned
+])
+def test_pattern_integral(tmp_path, shape, total):
+    az, el = np.linspace(-180, 180, 73), np.linspace(-90, 90, 37)
+    A, E = np.meshgrid(np.radians(az), np.radians(el))
+    d = shape(A, E)
+    f = np.linspace(1e9, 3e9, 5)
+    write_dataset(tmp_path / "p.dat", f, [np.full(5, 0.5 + 0j)],
+                  dict(pattern=d, e_azimuth=np.zeros_like(d, complex), e_elevation=np.ones_like(d, complex),
+                       directivity_dbi=10 * np.log10(d.max()), efficiency=90.0, azimuth=az, elevation=el))
+    (tmp_path / "p.txt").write_text("# x\nSim 20 1e-4 4 p.dat\nFreq 2 1e9 3e9 5\nRadiation 2.4e9 73 37 4\n")
+    ds = read_dataset(tmp_path / "p.dat")
+    assert pattern_integral(ds) == pytest.approx(total, abs=2e-3)
+    text = summarize(ds, far_frequency=far_field_frequency(tmp_path / "p.dat"))
+    assert "Far field at 2.4 GHz" in text and "Max. directivity" in text
+    assert ("WARNING: the pattern integrates to 1.200" in text) == (total != 1.0)
