@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
-# Runs the property-based fuzz of the tools (tools/tests/test_fuzz.py) for a
+# Runs the property-based fuzz of the tools and of the simulator's command line
+# (tools/tests/test_fuzz.py, test_fuzz_options.py) for a
 # while: rounds of FENDRIX_FUZZ_EXAMPLES examples per property with fresh
 # random seeds, until FENDRIX_FUZZ_SECONDS (default 1800) have passed. Stops at
 # the first failure and leaves its report in fuzz-tools.log at the repository root.
@@ -16,7 +17,7 @@ while [ $SECONDS -lt $end ]; do
   round=$((round + 1))
   seed=$RANDOM$RANDOM
   echo "round $round, seed $seed, $((end - SECONDS)) s left"
-  if ! /usr/bin/python3 -m pytest -q -p no:cacheprovider "$root/tools/tests/test_fuzz.py" \
+  if ! /usr/bin/python3 -m pytest -q -p no:cacheprovider "$root/tools/tests/test_fuzz.py" "$root/tools/tests/test_fuzz_options.py" \
         --hypothesis-seed="$seed" >"$log" 2>&1; then
     tail -40 "$log"
     echo "FAILED in round $round (seed $seed); the report is in $log"
