@@ -240,12 +240,13 @@ int checkPmlPlacement(const FdtdEngine& engine, const Geometry& geometry, const 
             const std::uint32_t lo = engine.lineIndex(axis, element->corner1[axis], false);
             const std::uint32_t hi = engine.lineIndex(axis, element->corner2[axis], false);
             if (high ? hi <= inner : lo >= inner) continue;
+            const std::string what =
+                element->port > 0 ? "port " + std::to_string(element->port) : std::string("a plain element");
             std::fprintf(stderr,
                          "ERROR: Electric line %u (%s) reaches into the %u-cell perfectly matched layer of "
                          "face %s, which begins at %c = %g m. Move it away from that face, add air cells "
                          "on that side, or give a thinner layer with --pml=N.\n",
-                         element->line, element->port > 0 ? ("port " + std::to_string(element->port)).c_str() : "a plain element", n,
-                         kFaceName[face], kAxisName[axis], edge);
+                         element->line, what.c_str(), n, kFaceName[face], kAxisName[axis], edge);
             return run_error::kPmlElementInLayer;
         }
         if (radiation == nullptr) continue;

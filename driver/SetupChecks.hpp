@@ -33,9 +33,8 @@ void warnOffGrid(const FdtdEngine& engine, const Geometry& geometry);
 int checkTimeStep(double timeStep, double topFrequency);
 
 // With a perfectly matched layer (engine.pmlCells > 0): a warning when no face
-// is absorbing; every axis has room
-// for its layers and a few cells between, no Electric line reaches into a
-// layer, and the far-field box (`radiation`, may be null) and the nodes it
-// reads lie inside the layers' inner edges. 0 or run_error::kPmlTooFewCells,
+// is absorbing; every axis has room for its layers and a few cells between,
+// no Electric line reaches into a layer, and the far-field box (`radiation`,
+// may be null) and the nodes it reads lie inside the layers' inner edges. 0 or run_error::kPmlTooFewCells,
 // kPmlElementInLayer, kPmlFarFieldInLayer.
 int checkPmlPlacement(const FdtdEngine& engine, const Geometry& geometry, const RadiationSetup* radiation);

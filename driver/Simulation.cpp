@@ -39,7 +39,8 @@ int Simulation::setup() {
     if (int error = checkPortLengths(*engine, geometry)) return error;
     if (int error = checkPmlPlacement(*engine, geometry, radiation.get())) return error;
     // Process 0 alone writes the results.
-    if (int error = processes::worstStatus(processes::rank() == 0 ? checkResultsPath(results.fileName, views.request.any()) : 0))
+    const bool writes = processes::rank() == 0;
+    if (int error = processes::worstStatus(writes ? checkResultsPath(results.fileName, views.request.any()) : 0))
         return error;
 
     // Memory runs short on one process at a time; all end together.
