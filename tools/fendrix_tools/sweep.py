@@ -27,7 +27,7 @@ from .circuit import matrix_warning
 from .dataset import DatasetError, read_dataset
 from .description import Description, original_port
 from .exit_status import describe
-from .simulator import (DEFAULT_PML, MAX_THREADS, PML_CELLS, Children, RunOptions, RunStopped,
+from .simulator import (DEFAULT_PML, PML_CELLS, Children, RunOptions, RunStopped,
                         SimulatorError, launcher_words, run, write)
 from .touchstone import FORMATS, renormalize, touchstone_suffix, write_touchstone
 
@@ -140,9 +140,7 @@ def check_options(z0=None, fmt="RI", jobs=1, threads=None, output=None, workdir=
         raise SweepError(f"--format {fmt}: use one of {', '.join(FORMATS)}")
     if isinstance(jobs, bool) or not isinstance(jobs, int) or jobs < 1:
         raise SweepError(f"--jobs {jobs}: jobs must be a whole number of at least 1")
-    if threads is not None and (isinstance(threads, bool) or not isinstance(threads, int)
-                                or not 1 <= threads <= MAX_THREADS):
-        raise SweepError(f"-t {threads}: the simulator takes 1 to {MAX_THREADS} threads")
+    RunOptions(threads=threads).check()  # the simulator's own limits, in one place
     if output is not None:
         out = Path(output)
         folder = out.parent
