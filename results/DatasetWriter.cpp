@@ -2,15 +2,13 @@
 // with a far-field request, the radiation pattern, far-field components, maximum
 // directivity and efficiency. Binary, little-endian, named variable records
 // followed by their values.
-#include <cmath>
 #include <cstdio>
 #include <cstring>
-#include <limits>
 #include <string>
 #include <vector>
 
 #include "common/NewFile.hpp"
-#include "probes/Probe.hpp"
+#include "results/PortParameters.hpp"
 #include "results/RadiationSetup.hpp"
 #include "results/Results.hpp"
 
@@ -60,74 +58,20 @@ std::uint32_t addRecord(ByteImage& header, std::uint32_t flags, std::uint32_t co
     return size;
 }
 
-// Quotient with Smith's scaling (no intermediate overflow). A zero divisor or
-// one holding a NaN gives NaN in both parts.
-Complex divide(Complex a, Complex b) {
-    const double c = b.real(), d = b.imag();
-    if ((c == 0.0 && d == 0.0) || std::isnan(c) || std::isnan(d)) {
-        const double nan = std::numeric_limits<double>::quiet_NaN();
-        return {nan, nan};
-    }
-    if (std::fabs(c) >= std::fabs(d)) {
-        const double r = d / c, den = c + d * r;
-        return {(a.real() + a.imag() * r) / den, (a.imag() - a.real() * r) / den};
-    }
-    const double r = c / d, den = c * r + d;
-    return {(a.real() * r + a.imag()) / den, (a.imag() * r - a.real()) / den};
-}
-
 }  // namespace
 
 bool Results::writeDataset(RadiationSetup* radiation) {
-    const std::size_t N = frequencies.size();
-    const std::size_t n = ports.size();
-    if (N == 0 || n == 0 || sourceCurrent == nullptr || sourceCurrent->spectrum.size() != N)
-        return false;
+    PortParameters portParameters;
+    RadiationFigures figures;
+    if (!computePortParameters(portParameters)) return false;
+    if (radiation && !computeRadiationFigures(portParameters, *radiation, figures)) return false;
+    return encodeDataset(portParameters, radiation, figures);
+}
 
-    // Every port number 1..n exactly once: the coefficients are placed by port
-    // number. Anything else has no sound meaning, so nothing is written.
-    std::vector<const VoltageProbe*> byNumber(n, nullptr);
-    for (const VoltageProbe* port : ports) {
-        if (port == nullptr || port->spectrum.size() != N) return false;
-        const std::int32_t number = port->portNumber;
-        if (number < 1 || static_cast<std::size_t>(number) > n || byNumber[number - 1]) return false;
-        byNumber[number - 1] = port;
-    }
-
-    // The far-field frequency must lie within the list: the port power there is
-    // interpolated between two analysis frequencies, never extrapolated upwards.
-    std::size_t m = 0;
-    if (radiation) {
-        const double farFrequency = radiation->frequency;
-        while (m < N && !(frequencies[m] >= farFrequency)) ++m;
-        if (m == N) return false;
-    }
-
-    // Reference impedances (signed) and the transmission factors
-    // c(k) = sqrt(|Zk / Z1|) * 2 * Z1 / Zk, which refer each port's wave to its
-    // own impedance; the sign is the product of the two orientations.
-    std::vector<double> factor(n);
-    for (std::size_t k = 0; k < n; ++k) factor[k] = byNumber[k]->referenceImpedance;
-    const double z1 = factor[0];
-    for (std::size_t k = 1; k < n; ++k)
-        factor[k] = std::sqrt(std::fabs(factor[k] / z1)) * 2.0 * z1 / factor[k];
-    const double r = std::fabs(z1);
-
-    // Waves at port 1 with -I the current into the structure: incident ~ V - R I,
-    // reflected ~ V + R I; the voltage at port k over the incident wave gives Sk1.
-    std::vector<Complex> s(n * N);
-    const std::vector<Complex>& current = sourceCurrent->spectrum;
-    for (std::size_t f = 0; f < N; ++f) {
-        const Complex v1 = byNumber[0]->spectrum[f];
-        const Complex ri = r * current[f];
-        const Complex d = v1 - ri;
-        s[f] = divide(v1 + ri, d);
-        for (std::size_t k = 1; k < n; ++k) {
-            const Complex q = divide(byNumber[k]->spectrum[f], d);
-            s[k * N + f] = {q.real() * factor[k], q.imag() * factor[k]};
-        }
-    }
-
+bool Results::encodeDataset(const PortParameters& ports, const RadiationSetup* radiation,
+                            const RadiationFigures& figures) {
+    const std::size_t N = ports.frequencyCount;
+    const std::size_t n = ports.portCount;
     ByteImage header, data;
     headerSize = 0;
     const auto count32 = [](std::size_t value) { return static_cast<std::uint32_t>(value); };
@@ -137,29 +81,12 @@ bool Results::writeDataset(RadiationSetup* radiation) {
         name += '1';
         headerSize += addRecord(header, kComplexDependent, count32(N), name, "frequency");
     }
-    for (const Complex& value : s) data.complex(value);
+    for (const Complex& value : ports.s) data.complex(value);
 
     if (radiation) {
-        RadiationSetup& rad = *radiation;
+        const RadiationSetup& rad = *radiation;
         const std::size_t directions = std::size_t{rad.azimuthCount} * rad.elevationCount;
-        rad.finishPattern();
-
-        // Port 1's voltage and current at the far-field frequency, linearly
-        // interpolated between the neighbouring analysis frequencies.
-        const std::vector<Complex>& voltage = byNumber[0]->spectrum;
-        Complex v = voltage[0], i = current[0];
-        if (m > 0) {
-            const double t = (frequencies[m] - static_cast<double>(rad.frequency)) /
-                             (frequencies[m] - frequencies[m - 1]);
-            v = (1.0 - t) * voltage[m] + t * voltage[m - 1];
-            i = (1.0 - t) * current[m] + t * current[m - 1];
-        }
-        // Power delivered into the structure: Re(V conj(-I)) / 2.
-        const double inputPower = -0.5 * (v.real() * i.real() + v.imag() * i.imag());
-        const double directivityDbi = 10.0 * std::log10(rad.maxDirectivity);
-        const double efficiency = 100.0 * rad.radiatedPower / inputPower;
-        for (double& angle : rad.azimuths) angle *= 57.29577951308232;
-        for (double& angle : rad.elevations) angle *= 57.29577951308232;
+        constexpr double kDegrees = 57.29577951308232;
 
         const std::uint32_t dirs = count32(directions);
         headerSize += addRecord(header, kRealDependent, dirs, "radiation", "azimuth elevation");
@@ -173,10 +100,10 @@ bool Results::writeDataset(RadiationSetup* radiation) {
         for (std::size_t d = 0; d < directions; ++d) data.real(rad.directivity[d]);
         for (std::size_t d = 0; d < directions; ++d) data.complex(rad.eAzimuth[d]);
         for (std::size_t d = 0; d < directions; ++d) data.complex(rad.eElevation[d]);
-        data.real(directivityDbi);
-        data.real(efficiency);
-        for (double angle : rad.azimuths) data.real(angle);
-        for (double angle : rad.elevations) data.real(angle);
+        data.real(figures.directivityDbi);
+        data.real(figures.efficiency);
+        for (double angle : rad.azimuths) data.real(angle * kDegrees);
+        for (double angle : rad.elevations) data.real(angle * kDegrees);
     }
 
     headerSize += addRecord(header, kRealIndependent, count32(N), "frequency", nullptr);

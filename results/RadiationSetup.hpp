@@ -22,7 +22,7 @@ public:
     // maximum, and normalises the components. Once, after all faces.
     void finishPattern();
 
-    std::vector<double> azimuths;    // radians (degrees after the dataset is written)
+    std::vector<double> azimuths;    // radians
     std::vector<double> elevations;
     std::uint32_t azimuthCount;
     std::uint32_t elevationCount;

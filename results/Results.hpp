@@ -8,6 +8,8 @@
 class VoltageProbe;
 class CurrentProbe;
 class RadiationSetup;
+struct PortParameters;
+struct RadiationFigures;
 
 // Collects what the results dataset needs besides the measurements: file name,
 // analysis frequencies, the ports in line order and port 1's current probe.
@@ -21,6 +23,15 @@ public:
     // and writes the dataset. False when nothing sound could be written; an
     // earlier file of the same name is then left as it was.
     bool writeDataset(RadiationSetup* radiation);
+    // The two halves of writeDataset (results/PortParameters.cpp): false when
+    // the ports or the far-field frequency leave nothing sound to compute.
+    // computeRadiationFigures finishes the radiation pattern.
+    bool computePortParameters(PortParameters& out) const;
+    bool computeRadiationFigures(const PortParameters& ports, RadiationSetup& radiation,
+                                 RadiationFigures& out) const;
+    // Writes the dataset file from computed values (results/DatasetWriter.cpp).
+    bool encodeDataset(const PortParameters& ports, const RadiationSetup* radiation,
+                       const RadiationFigures& figures);
 
     std::string fileName;
     CurrentProbe* sourceCurrent = nullptr;
