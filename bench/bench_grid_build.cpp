@@ -26,7 +26,7 @@
 #include <string>
 #include <vector>
 
-#include "common/Verbosity.hpp"
+#include "common/Console.hpp"
 #include "driver/Simulation.hpp"
 
 namespace {
@@ -144,7 +144,7 @@ int main(int argc, char** argv) {
                 nz, double(nx) * nx * nz * 1e-6, strips, description.size() / 1024.0);
     const double baseline = peakMegabytes();
 
-    verboseLevel = 0;
+    console::setVerbosity(0);
     Simulation simulation(threads);
     const double t0 = now();
     const double c0 = cpuSeconds();

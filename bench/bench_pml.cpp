@@ -29,7 +29,7 @@
 #include <vector>
 
 #include "common/PhysicalConstants.hpp"
-#include "common/Verbosity.hpp"
+#include "common/Console.hpp"
 #include "driver/Simulation.hpp"
 #include "grid/FdtdEngine.hpp"
 
@@ -157,7 +157,7 @@ int main(int argc, char** argv) {
             return 2;
         }
     }
-    verboseLevel = 0;
+    console::setVerbosity(0);
     std::printf("Reflection in dB (peak of the difference / peak of the field; worst spectral ratio 1-10 GHz)\n");
     std::printf("%-6s %-10s %-12s", "thin", "medium", "incidence");
     for (int n : layers) {

@@ -10,6 +10,7 @@
 #include <thread>
 #endif
 
+#include "common/Console.hpp"
 #include "common/ErrorNumbers.hpp"
 
 #ifdef FENDRIX_MPI
@@ -60,7 +61,7 @@ int start(int* argc, char*** argv) {
     // with the neighbours at the same time.
     int provided = 0;
     if (MPI_Init_thread(argc, argv, MPI_THREAD_MULTIPLE, &provided) != MPI_SUCCESS) {
-        std::fprintf(stderr, "ERROR: Cannot join the processes of the launcher (MPI).\n");
+        console::error("Cannot join the processes of the launcher (MPI).\n");
         return run_error::kProcessGroup;
     }
     joined = true;
@@ -68,7 +69,7 @@ int start(int* argc, char*** argv) {
     MPI_Comm_size(MPI_COMM_WORLD, &groupCount);
     if (provided < MPI_THREAD_MULTIPLE && groupCount > 1) {
         if (groupRank == 0)
-            std::fprintf(stderr, "ERROR: The MPI library cannot serve several threads per process.\n");
+            console::error("The MPI library cannot serve several threads per process.\n");
         return run_error::kProcessGroup;
     }
     if (groupRank != 0) silence();
@@ -147,8 +148,8 @@ int start(int*, char***) {
         std::this_thread::sleep_for(std::chrono::milliseconds(500));
         return run_error::kProcessGroup;
     }
-    std::fprintf(stderr,
-                 "ERROR: This fendrix was built without MPI and cannot share a run between %d "
+    console::error(
+                 "This fendrix was built without MPI and cannot share a run between %d "
                  "processes; start it without mpirun, or rebuild it where MPI is installed.\n",
                  launchedProcesses());
     return run_error::kProcessGroup;
@@ -202,8 +203,8 @@ int checkSameArguments(int argc, char** argv) {
         if (i > 1) line += ' ';
         line += argv[i];
     }
-    std::fprintf(stderr,
-                 "ERROR: The processes of this run were started with different arguments: %s %s %s "
+    console::error(
+                 "The processes of this run were started with different arguments: %s %s %s "
                  "from process 0's '%s'. Start every process with the same arguments (one program, no "
                  "':' sections in the launcher's command line).\n",
                  differing > 1 ? "processes" : "process", which.c_str(), differing > 1 ? "differ" : "differs",

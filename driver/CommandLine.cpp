@@ -4,9 +4,12 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <vector>
 
+#include "common/Console.hpp"
 #include "common/ErrorNumbers.hpp"
 #include "common/Limits.hpp"
+#include "driver/ViewOptions.hpp"
 
 namespace {
 
@@ -14,14 +17,15 @@ constexpr int kDefaultPmlCells = 8;
 constexpr int kFewestPmlCells = 4;
 constexpr int kMostPmlCells = 32;
 
-}  // namespace
+// The -v, -t and -r options are recognised by their first two characters.
+bool isShortOption(const char* arg, char letter) { return arg[0] == '-' && arg[1] == letter; }
 
 bool printUsageIfAsked(int argc, char** argv) {
     bool asked = false;
     for (int i = 1; i < argc; ++i)
         asked = asked || std::strcmp(argv[i], "-h") == 0 || std::strcmp(argv[i], "--help") == 0;
     if (!asked) return false;
-    std::printf(
+    console::print(
         "Usage: fendrix DESCRIPTION [-vN] [-tN] [-r] [--pml[=N]] [view options]\n"
         "       fendrix --help\n"
         "Runs the simulation that the description file sets out and writes its results dataset.\n"
@@ -50,9 +54,8 @@ bool printUsageIfAsked(int argc, char** argv) {
     return true;
 }
 
-bool takeExtraOption(const char* arg, ExtraOptions& options) {
-    // Like -v and -t, recognised by its first two characters.
-    if (arg[0] == '-' && arg[1] == 'r') {
+bool takeExtraOption(const char* arg, RunOptions& options) {
+    if (isShortOption(arg, 'r')) {
         options.reproducibleEnd = true;
         return true;
     }
@@ -71,11 +74,44 @@ bool takeExtraOption(const char* arg, ExtraOptions& options) {
     return false;
 }
 
-int checkExtraOptions(const ExtraOptions& options) {
-    if (options.pmlCells >= 0) return 0;
-    std::fprintf(stderr,
-                 "ERROR: %s: the perfectly matched layer's thickness must be a whole number of cells from %d "
-                 "to %d (--pml alone gives %d).\n",
-                 options.pmlArgument, kFewestPmlCells, kMostPmlCells, kDefaultPmlCells);
-    return run_error::kPmlCells;
+}  // namespace
+
+int readCommandLine(int argc, char** argv, RunOptions& options) {
+    if (printUsageIfAsked(argc, argv)) return kCommandLineHelpShown;
+    if (argc < 2) {
+        console::print("FDTD simulator for electro-magnetics\n Fendrix 5.9\n");
+        return -1;
+    }
+    options.description = argv[1];
+    std::vector<const char*> viewArguments;
+    for (int i = 2; i < argc; ++i) {
+        const char* arg = argv[i];
+        if (isShortOption(arg, 'v')) {
+            // Only the one character after "-v" counts; "-v" alone gives 0.
+            int level = arg[2] - '0';
+            if (level < 0) level = 0;
+            console::setVerbosity(level);
+            console::say("Verbose level: %d\n", level);
+        } else if (isShortOption(arg, 't')) {
+            options.threadCount = std::atoi(arg + 2);
+            console::say("Number of threads: %d\n", options.threadCount);
+        } else if (takeExtraOption(arg, options)) {
+        } else if (isViewOption(arg)) {
+            viewArguments.push_back(arg);
+        } else {
+            console::warning("unknown commandline argument: %s\n", arg);
+        }
+    }
+    if (options.threadCount < 1 || options.threadCount > kMaxThreads) {
+        console::error("Number of threads must be between 1 and %d (got %d).\n", kMaxThreads,
+                       options.threadCount);
+        return run_error::kBadThreadCount;
+    }
+    if (options.pmlCells < 0) {
+        console::error("%s: the perfectly matched layer's thickness must be a whole number of cells from %d "
+                       "to %d (--pml alone gives %d).\n",
+                       options.pmlArgument, kFewestPmlCells, kMostPmlCells, kDefaultPmlCells);
+        return run_error::kPmlCells;
+    }
+    return readViewOptions(viewArguments, options.views);
 }

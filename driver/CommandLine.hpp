@@ -1,20 +1,26 @@
 #pragma once
 
-// Command-line options beyond the verbosity and thread count that main reads
-// itself.
-struct ExtraOptions {
-    bool reproducibleEnd = false;  // -r: decay test after every chunk
+#include "results/ViewRequest.hpp"
+
+// Everything the command line asks of a run. The verbosity (-vN) goes to the
+// console module as it is read.
+struct RunOptions {
+    const char* description = nullptr;  // the first argument
+    int threadCount = 1;                 // -tN
+    bool reproducibleEnd = false;        // -r: decay test after every chunk
     // --pml[=N]: cells of the perfectly matched layer on the absorbing faces;
     // 0 without the option, -1 for a value outside 4..32 (pmlArgument names it).
     int pmlCells = 0;
     const char* pmlArgument = nullptr;
+    ViewRequest views;
 };
 
-// True when any argument is "-h" or "--help"; the usage has then been printed.
-bool printUsageIfAsked(int argc, char** argv);
+// What readCommandLine found besides errors (which are negative statuses).
+inline constexpr int kCommandLineRun = 0;
+inline constexpr int kCommandLineHelpShown = 1;
 
-// Takes `arg` into `options` when it is one of the extra options; false otherwise.
-bool takeExtraOption(const char* arg, ExtraOptions& options);
-
-// 0, or a run_error status after the message for an option value out of range.
-int checkExtraOptions(const ExtraOptions& options);
+// Reads the whole command line once: kCommandLineRun with `options` filled,
+// kCommandLineHelpShown after the usage was printed for -h or --help, or a
+// negative status after the message for a missing description or an option
+// value out of range. Unknown arguments are warned about and skipped.
+int readCommandLine(int argc, char** argv, RunOptions& options);

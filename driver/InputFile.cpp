@@ -5,6 +5,7 @@
 #include <string>
 #include <sys/stat.h>
 
+#include "common/Console.hpp"
 #include "common/ErrorNumbers.hpp"
 #include "input/ParseLocation.hpp"
 
@@ -32,8 +33,8 @@ char* loadInputFile(const char* path) {
 void describeParseError(int error) {
     const char* what = parseErrorMeaning(error);
     if (parseLocation.line > 0)
-        std::fprintf(stderr, "  in line %u of the description: %s\n", parseLocation.line, what);
+        console::detail("in line %u of the description: %s\n", parseLocation.line, what);
     else
-        std::fprintf(stderr, "  %s\n", what);
-    for (const std::string& hint : parseErrorHints(error)) std::fprintf(stderr, "  Hint: %s\n", hint.c_str());
+        console::detail("%s\n", what);
+    for (const std::string& hint : parseErrorHints(error)) console::detail("Hint: %s\n", hint.c_str());
 }

@@ -11,6 +11,7 @@
 #include <utility>
 #include <vector>
 
+#include "common/Console.hpp"
 #include "common/ErrorNumbers.hpp"
 #include "common/PhysicalConstants.hpp"
 #include "geometry/Geometry.hpp"
@@ -24,8 +25,8 @@ const char kAxisName[3] = {'x', 'y', 'z'};
 const char* const kFaceName[6] = {"x low", "x high", "y low", "y high", "z low", "z high"};
 
 int resultsPathError(const std::string& fileName, const std::string& why) {
-    std::fprintf(stderr,
-                 "ERROR: Cannot write the results file '%s': %s. Create the folder, or change the "
+    console::error(
+                 "Cannot write the results file '%s': %s. Create the folder, or change the "
                  "results file name at the end of the Sim line.\n",
                  fileName.c_str(), why.c_str());
     return run_error::kResultsNotWritable;
@@ -59,8 +60,8 @@ void warnFirstOffGrid(const FdtdEngine& engine, std::uint32_t line, const char* 
         double offset = 0, nearest = 0, cell = 0;
         if (!offsetFromLines(engine, axes[i], values[i], offset, nearest, cell)) continue;
         if (!(offset > limit * cell)) continue;
-        std::fprintf(stderr,
-                     "WARNING: Line %u: %s at %c = %g m is %g m from the nearest mesh line (%g m), more than "
+        console::warning(
+                     "Line %u: %s at %c = %g m is %g m from the nearest mesh line (%g m), more than "
                      "a %s of its %g m cell. Add a mesh line there or move it onto one.\n",
                      line, what, kAxisName[axes[i]], values[i], offset, nearest, metal ? "third" : "quarter", cell);
         return;
@@ -115,8 +116,8 @@ int checkPortLengths(const FdtdEngine& engine, const Geometry& geometry) {
         const std::uint32_t lo = engine.lineIndex(d, element->corner1[d], false);
         const std::uint32_t hi = engine.lineIndex(d, element->corner2[d], false);
         if (lo != hi) continue;
-        std::fprintf(stderr,
-                     "ERROR: Port %d (Electric line %u) has no length along its axis %c: both ends, %g and "
+        console::error(
+                     "Port %d (Electric line %u) has no length along its axis %c: both ends, %g and "
                      "%g m, are nearest to the mesh line at %g m, so the port would be left out and its "
                      "S-parameters could only be wrong. Check the direction code, or give the corners along "
                      "%c at least one cell apart.\n",
@@ -158,8 +159,8 @@ void warnCoarseCells(const FdtdEngine& engine, const Geometry& geometry, double 
         }
         if (coarse == 0) continue;
         const double wavelength = kSpeedOfLight / (topFrequency * std::sqrt(worstMaterial));
-        std::fprintf(stderr,
-                     "WARNING: %u cells along %c exceed a tenth of the wavelength at %g Hz; the largest, cell "
+        console::warning(
+                     "%u cells along %c exceed a tenth of the wavelength at %g Hz; the largest, cell "
                      "%u from %g to %g m, is %g m where a tenth of the wavelength is %g m (eps_r mu_r %g). "
                      "Refine the mesh there; coordinates are in metres.\n",
                      coarse, kAxisName[axis], topFrequency, worst, x[worst], x[worst + 1],
@@ -197,8 +198,8 @@ int checkTimeStep(double timeStep, double topFrequency) {
     // Fewer than one step per half period samples nothing of the band.
     const double nyquist = 0.5 / topFrequency;
     if (!(topFrequency > 0.0) || timeStep < nyquist) return 0;
-    std::fprintf(stderr,
-                 "ERROR: The time step, %g s, is not below the Nyquist interval %g s of the highest frequency "
+    console::error(
+                 "The time step, %g s, is not below the Nyquist interval %g s of the highest frequency "
                  "%g Hz: the cells are far larger than a wavelength. Coordinates are in metres and "
                  "frequencies in hertz (1 mm is 0.001, 1 GHz is 1e9).\n",
                  timeStep, nyquist, topFrequency);
@@ -210,8 +211,8 @@ int checkPmlPlacement(const FdtdEngine& engine, const Geometry& geometry, const 
     if (n == 0) return 0;
     const auto& kinds = engine.boundaryKind;
     if (std::find(kinds.begin(), kinds.end(), 2u) == kinds.end())
-        std::fprintf(stderr,
-                     "WARNING: --pml: the Boundary line has no absorbing face (code 2), so there is no layer; "
+        console::warning(
+                     "--pml: the Boundary line has no absorbing face (code 2), so there is no layer; "
                      "give the open faces code 2.\n");
     // Fewest cells between the layers of an axis: room for a structure.
     constexpr std::uint32_t kInnerCells = 4;
@@ -219,8 +220,8 @@ int checkPmlPlacement(const FdtdEngine& engine, const Geometry& geometry, const 
         const std::uint32_t layers = (engine.boundaryKind[2 * axis] == 2) + (engine.boundaryKind[2 * axis + 1] == 2);
         const std::uint32_t cells = engine.lineCount[axis] - 1;
         if (layers == 0 || cells >= layers * n + kInnerCells) continue;
-        std::fprintf(stderr,
-                     "ERROR: --pml=%u needs at least %u cells along %c (%u for each of its %u absorbing faces "
+        console::error(
+                     "--pml=%u needs at least %u cells along %c (%u for each of its %u absorbing faces "
                      "and %u between), where the mesh has %u. Add air cells along %c, give a thinner layer "
                      "with --pml=N, or make a face a wall on the Boundary line.\n",
                      n, layers * n + kInnerCells, kAxisName[axis], n, layers, kInnerCells, cells,
@@ -242,8 +243,8 @@ int checkPmlPlacement(const FdtdEngine& engine, const Geometry& geometry, const 
             if (high ? hi <= inner : lo >= inner) continue;
             const std::string what =
                 element->port > 0 ? "port " + std::to_string(element->port) : std::string("a plain element");
-            std::fprintf(stderr,
-                         "ERROR: Electric line %u (%s) reaches into the %u-cell perfectly matched layer of "
+            console::error(
+                         "Electric line %u (%s) reaches into the %u-cell perfectly matched layer of "
                          "face %s, which begins at %c = %g m. Move it away from that face, add air cells "
                          "on that side, or give a thinner layer with --pml=N.\n",
                          element->line, what.c_str(), n, kFaceName[face], kAxisName[axis], edge);
@@ -254,8 +255,8 @@ int checkPmlPlacement(const FdtdEngine& engine, const Geometry& geometry, const 
         // from the nodes one line to either side of it.
         const std::uint32_t margin = std::max(radiation->boxMargin, 2u);
         if (margin >= n + 2) continue;
-        std::fprintf(stderr,
-                     "ERROR: The far-field box of the Radiation line, %u cells from the grid border, lies inside "
+        console::error(
+                     "The far-field box of the Radiation line, %u cells from the grid border, lies inside "
                      "the %u-cell perfectly matched layer of face %s. Set the Radiation line's margin to at "
                      "least %u (with the air around the structure to match), or give a thinner layer with "
                      "--pml=N.\n",

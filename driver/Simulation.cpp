@@ -4,7 +4,7 @@
 
 #include "common/ErrorNumbers.hpp"
 #include "common/ProcessGroup.hpp"
-#include "common/Verbosity.hpp"
+#include "common/Console.hpp"
 #include "driver/Clock.hpp"
 #include "driver/SetupChecks.hpp"
 #include "engine/KernelWidth.hpp"
@@ -46,7 +46,7 @@ int Simulation::setup() {
     // Memory runs short on one process at a time; all end together.
     const bool built = engine->buildGrid(std::move(excitation));
     if (processes::worstStatus(built ? 0 : run_error::kOutOfMemory) != 0) {
-        if (built) std::fprintf(stderr, "ERROR: Not enough memory available on another process of the run.\n");
+        if (built) console::error("Not enough memory available on another process of the run.\n");
         return run_error::kOutOfMemory;
     }
     if (processes::many()) {
@@ -56,8 +56,8 @@ int Simulation::setup() {
     if (int error = checkTimeStep(engine->timeStep, topFrequency)) return error;
 
     if (radiation && !FieldProbe::fitsGrid(*engine, *radiation)) {
-        std::fprintf(stderr,
-                     "WARNING: Grid too small for a far-field box %u cells from its border; "
+        console::warning(
+                     "Grid too small for a far-field box %u cells from its border; "
                      "no far field is computed.\n",
                      radiation->boxMargin < 2 ? 2u : radiation->boxMargin);
         radiation.reset();
@@ -70,12 +70,9 @@ int Simulation::setup() {
     const std::uint32_t excitationLength = engine->excitation->excitationLength;
     maxTimesteps = maxTimeFactor != 0 ? excitationLength * maxTimeFactor : 2000000000u;
 
-    if (verboseLevel >= 0) {
-        std::printf("Max. number of timesteps: %d\n", static_cast<int>(maxTimesteps));
-        std::printf("Time for setup: %1.1f sec\n", (clockMilliseconds() - start) * 0.001);
-    }
-    if (verboseLevel > 0)
-        std::printf("Field kernels: %s (widest here: %s); time steps per sweep: %u\n",
+    console::say("Max. number of timesteps: %d\n", static_cast<int>(maxTimesteps));
+    console::say("Time for setup: %1.1f sec\n", (clockMilliseconds() - start) * 0.001);
+    console::echo("Field kernels: %s (widest here: %s); time steps per sweep: %u\n",
                     kernelWidthName(kernelWidth()), kernelWidthName(widestKernelWidth()),
                     engine->sweepSteps());
     shareUsedShapes();

@@ -11,6 +11,8 @@
 #include "results/RadiationSetup.hpp"
 #include "results/Results.hpp"
 
+class ProgressReport;
+
 // The top object of a run: owns the engine and everything the description creates.
 // Members are declared so that destruction runs engine, radiation setup,
 // results, geometry (the reverse of declaration order).
@@ -49,4 +51,9 @@ public:
 
 private:
     void shareUsedShapes();
+    // The parts of run (driver/RunLoop.cpp): chunks of `chunk` steps until the
+    // energy has decayed (0, or a negative status for an unstable field), then
+    // the far field, the views' end and the results file.
+    int stepUntilDecayed(std::uint32_t chunk, ProgressReport& progress);
+    int finishRun(std::int64_t loopEnd);
 };

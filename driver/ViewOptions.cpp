@@ -11,6 +11,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "common/Console.hpp"
 #include "common/ErrorNumbers.hpp"
 
 namespace {
@@ -44,7 +45,7 @@ bool readPlane(const char* text, ViewPlane& plane) {
 }
 
 int fail(int status, const char* arg, const char* why) {
-    std::fprintf(stderr, "ERROR: View option '%s': %s\n", arg, why);
+    console::error("View option '%s': %s\n", arg, why);
     return status;
 }
 
@@ -54,12 +55,10 @@ bool isViewOption(const char* arg) {
     return valueOf(arg, "--snapshot-") != nullptr || valueOf(arg, "--map-") != nullptr;
 }
 
-int readViewOptions(int argc, char** argv, ViewRequest& request) {
+int readViewOptions(const std::vector<const char*>& arguments, ViewRequest& request) {
     const char* lastPlaneArg = nullptr;
     const char* lastFrequencyArg = nullptr;
-    for (int i = 2; i < argc; ++i) {
-        const char* arg = argv[i];
-        if (!isViewOption(arg)) continue;
+    for (const char* arg : arguments) {
         if (const char* v = valueOf(arg, "--snapshot-every=")) {
             char* end = nullptr;
             errno = 0;

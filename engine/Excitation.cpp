@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <cstdio>
 
+#include "common/Console.hpp"
 #include "common/PhysicalConstants.hpp"
 #include "grid/FdtdEngine.hpp"
 
@@ -63,7 +64,7 @@ void Excitation::prepare(double dt) {
 
     // No port 1, or a direction that is not an axis: the run has no source.
     if (excitedAxis < 0 || excitedAxis > 2) {
-        std::fputs("WARNING: No excitation.\n", stderr);
+        console::warning("No excitation.\n");
         std::fflush(stderr);
         excitationLength = 0xFFFFFFFFu;
         return;

@@ -1,7 +1,7 @@
 // An axis-aligned box: "Cube x1,y1,z1 x2,y2,z2".
 #include <cstdio>
 
-#include "common/Verbosity.hpp"
+#include "common/Console.hpp"
 #include "geometry/GeoObject.hpp"
 #include "input/TextReader.hpp"
 
@@ -30,8 +30,7 @@ char* GeoCube::parse(char* text) {
         lower[axis] = values[axis] <= values[3 + axis] ? values[axis] : values[3 + axis];
         upper[axis] = values[axis] <= values[3 + axis] ? values[3 + axis] : values[axis];
     }
-    if (verboseLevel > 0)
-        std::printf("Box %g,%g,%g %g,%g,%g\n", lower[0], lower[1], lower[2], upper[0], upper[1], upper[2]);
+    console::echo("Box %g,%g,%g %g,%g,%g\n", lower[0], lower[1], lower[2], upper[0], upper[1], upper[2]);
     boundingBox(box);
     return pos;
 }

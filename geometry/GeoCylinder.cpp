@@ -2,7 +2,7 @@
 // being the centres of its end faces.
 #include <cstdio>
 
-#include "common/Verbosity.hpp"
+#include "common/Console.hpp"
 #include "geometry/GeoObject.hpp"
 #include "input/TextReader.hpp"
 
@@ -76,8 +76,7 @@ char* GeoCylinder::parse(char* text) {
         start[axis] = values[axis];
         end[axis] = values[3 + axis];
     }
-    if (verboseLevel > 0)
-        std::printf("Cylinder %g  %g,%g,%g  %g,%g,%g\n", radius, start[0], start[1], start[2], end[0], end[1],
+    console::echo("Cylinder %g  %g,%g,%g  %g,%g,%g\n", radius, start[0], start[1], start[2], end[0], end[1],
                     end[2]);
     boundingBox(box);
     return pos;

@@ -2,7 +2,7 @@
 #include <algorithm>
 #include <cstdio>
 
-#include "common/Verbosity.hpp"
+#include "common/Console.hpp"
 #include "geometry/GeoObject.hpp"
 #include "input/TextReader.hpp"
 
@@ -81,13 +81,11 @@ char* GeoPolygon::parse(char* text) {
     if (*pos != '\n') return nullptr;
     ++pos;
 
-    if (verboseLevel > 0) {
-        // The first three vertices, or as many as there are.
-        std::printf("Polygon %g %d ", position, static_cast<int>(normalAxis));
-        for (std::size_t i = 0; i < 3 && 2 * i + 1 < vertices.size(); ++i)
-            std::printf(" %g,%g", vertices[2 * i], vertices[2 * i + 1]);
-        std::printf("\n");
-    }
+    // The first three vertices, or as many as there are.
+    console::echo("Polygon %g %d ", position, static_cast<int>(normalAxis));
+    for (std::size_t i = 0; i < 3 && 2 * i + 1 < vertices.size(); ++i)
+        console::echo(" %g,%g", vertices[2 * i], vertices[2 * i + 1]);
+    console::echo("\n");
     boundingBox(box);
     return pos;
 }

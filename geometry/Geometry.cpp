@@ -2,12 +2,14 @@
 
 #include <cstdio>
 
+#include "common/Console.hpp"
+
 // A shape that never claimed a grid point lies between mesh lines or hides
 // behind earlier shapes: most likely a mistake in the description.
 void Geometry::warnUnused() const {
     for (const auto& material : materials) {
         for (const auto& shape : material->shapes) {
-            if (shape->used == 0) std::fprintf(stderr, "WARNING: Unused element detected.\n");
+            if (shape->used == 0) console::warning("Unused element detected.\n");
         }
     }
     std::fflush(stderr);

@@ -3,7 +3,7 @@
 #include <cstdio>
 
 #include "common/PhysicalConstants.hpp"
-#include "common/Verbosity.hpp"
+#include "common/Console.hpp"
 #include "geometry/MatMaterial.hpp"
 #include "input/TextReader.hpp"
 #include "results/Results.hpp"
@@ -22,6 +22,6 @@ char* MatDielectric::parse(char* text, FdtdEngine& /*engine*/, const Results& re
     const double fSum = f.empty() ? 0.0 : f.front() + f.back();
     sigma = fSum * kPi * kEpsilon0 * epsR * lossTangent;
 
-    if (verboseLevel > 0) std::printf("Dielectric %g %g\n", epsR, sigma);
+    console::echo("Dielectric %g %g\n", epsR, sigma);
     return pos;
 }

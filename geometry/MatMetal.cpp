@@ -4,7 +4,7 @@
 #include <cstdio>
 
 #include "common/PhysicalConstants.hpp"
-#include "common/Verbosity.hpp"
+#include "common/Console.hpp"
 #include "geometry/MatMaterial.hpp"
 #include "grid/FdtdEngine.hpp"
 #include "input/TextReader.hpp"
@@ -40,6 +40,6 @@ char* MatMetal::parse(char* text, FdtdEngine& engine, const Results& results) {
         // thickness carries the current and roughness does not matter.
         engine.sheetResistance = rho / thickness;
     }
-    if (verboseLevel > 0) std::printf("Metal %g %g %g\n", rho, thickness, roughness);
+    console::echo("Metal %g %g %g\n", rho, thickness, roughness);
     return pos;
 }

@@ -4,7 +4,7 @@
 #include "common/ErrorNumbers.hpp"
 #include "common/ParallelRanges.hpp"
 #include "common/ProcessGroup.hpp"
-#include "common/Verbosity.hpp"
+#include "common/Console.hpp"
 #include "grid/AlignedMemory.hpp"
 #include "grid/FdtdEngine.hpp"
 
@@ -19,8 +19,8 @@ int FdtdEngine::allocateCoefficients() {
             if (!(lines[i] > lines[i - 1])) valid = false;  // also rejects NaN
         }
         if (!valid) {
-            std::fprintf(stderr,
-                         "ERROR: Mesh lines of the %c axis must be strictly ascending and at least 3.\n",
+            console::error(
+                         "Mesh lines of the %c axis must be strictly ascending and at least 3.\n",
                          kAxisName[axis]);
             return parse_error::kMesh;
         }
@@ -38,11 +38,11 @@ int FdtdEngine::allocateCoefficients() {
     // limit holds for each process's share.
     if (storedBlocks == 0 || storedBlocks > 0xFFFFFFFFull || checkedStorageBytes(storedBlocks, 192) == 0) {
         if (processes::many())
-            std::fprintf(stderr,
-                         "ERROR: Grid of %u x %u x %u mesh lines is too large for %d processes; run it on more.\n",
+            console::error(
+                         "Grid of %u x %u x %u mesh lines is too large for %d processes; run it on more.\n",
                          lineCount[0], lineCount[1], lineCount[2], processes::count());
         else
-            std::fprintf(stderr, "ERROR: Grid of %u x %u x %u mesh lines is too large for this simulator.\n",
+            console::error("Grid of %u x %u x %u mesh lines is too large for this simulator.\n",
                          lineCount[0], lineCount[1], lineCount[2]);
         return parse_error::kGridTooLarge;
     }
@@ -54,14 +54,14 @@ int FdtdEngine::allocateCoefficients() {
     Nv = static_cast<std::uint32_t>(columns);
     const std::uint32_t B = blockCount();
     float* storage = static_cast<float*>(alignedAllocateZeroed(192u * B));
-    if (verboseLevel >= 0) {
+    {
         // The whole grid's figure, however many processes share it.
         const std::uint32_t allBlocks = static_cast<std::uint32_t>(blocks);
-        std::printf("Domain size: %d x %d x %d cells, %d MBytes\n", static_cast<int>(Nx()),
+        console::say("Domain size: %d x %d x %d cells, %d MBytes\n", static_cast<int>(Nx()),
                     static_cast<int>(Ny()), static_cast<int>(Nz()), static_cast<int>((18u * allBlocks) >> 16));
     }
     if (storage == nullptr) {
-        std::fprintf(stderr, "ERROR: Not enough memory available.\n");
+        console::error("Not enough memory available.\n");
         return parse_error::kMesh;
     }
     caTable = storage;
@@ -97,8 +97,8 @@ std::uint32_t FdtdEngine::lineIndex(int axis, double coordinate, bool cellMode) 
 bool FdtdEngine::splitPlanes(int processes, int process) {
     const std::uint32_t nz = Nz(), count = static_cast<std::uint32_t>(processes);
     if (count > nz / 2) {
-        std::fprintf(stderr,
-                     "ERROR: %u processes need at least %u z mesh lines (two planes each); the mesh "
+        console::error(
+                     "%u processes need at least %u z mesh lines (two planes each); the mesh "
                      "has %u.\n",
                      count, 2 * count, nz);
         return false;

@@ -1,14 +1,14 @@
 #include <algorithm>
 #include <cstdio>
 
-#include "common/Verbosity.hpp"
+#include "common/Console.hpp"
 #include "grid/AlignedMemory.hpp"
 #include "grid/FdtdEngine.hpp"
 
 namespace {
 
 bool reportOutOfMemory() {
-    std::fprintf(stderr, "ERROR: Not enough memory available.\n");
+    console::error("Not enough memory available.\n");
     return false;
 }
 
@@ -60,10 +60,8 @@ bool FdtdEngine::buildGrid(std::unique_ptr<Excitation> source) {
         nyquistSteps = excitation->nyquistSteps;
         excitationLength = excitation->excitationLength;
     }
-    if (verboseLevel >= 0) {
-        std::printf("Timestep: %g sec (Nyquist = %d timesteps)\n", timeStep, static_cast<int>(nyquistSteps));
-        std::printf("Excitation signal: %d timesteps\n", static_cast<int>(excitationLength));
-    }
+    console::say("Timestep: %g sec (Nyquist = %d timesteps)\n", timeStep, static_cast<int>(nyquistSteps));
+    console::say("Excitation signal: %d timesteps\n", static_cast<int>(excitationLength));
 
     if (!compressCoefficients()) return reportOutOfMemory();
 
@@ -77,15 +75,15 @@ bool FdtdEngine::buildGrid(std::unique_ptr<Excitation> source) {
     // Memory figures in 32-bit arithmetic, as the host program expects them.
     const std::uint32_t sets = keepSetCount + curlSetCount;
     const std::uint32_t layerBytes = pml ? static_cast<std::uint32_t>(pml->bytes()) : 0u;
-    if (verboseLevel < 0) {
-        std::printf("%dx%dx%d, %d MBytes, %d threads... ", static_cast<int>(Nx()), static_cast<int>(Ny()),
+    if (console::hostMode()) {
+        console::hostCodes("%dx%dx%d, %d MBytes, %d threads... ", static_cast<int>(Nx()), static_cast<int>(Ny()),
                     static_cast<int>(Nz()), static_cast<int>((96u * B + 8u * B + 96u * sets + layerBytes) >> 20),
                     threadCount);
     } else {
-        std::printf("Compressed size: %d MBytes of %d MBytes\n", static_cast<int>((8u * B + 96u * sets) >> 20),
+        console::say("Compressed size: %d MBytes of %d MBytes\n", static_cast<int>((8u * B + 96u * sets) >> 20),
                     static_cast<int>((192u * B) >> 20));
         if (pml)
-            std::printf("Perfectly matched layer: %u cells, %.1f MBytes of auxiliary fields\n", pmlCells,
+            console::say("Perfectly matched layer: %u cells, %.1f MBytes of auxiliary fields\n", pmlCells,
                         static_cast<double>(pml->bytes()) / (1 << 20));
     }
     std::fflush(stdout);

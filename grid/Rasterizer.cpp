@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <utility>
 
+#include "common/Console.hpp"
 #include "common/ParallelRanges.hpp"
 #include "common/PhysicalConstants.hpp"
 #include "geometry/Geometry.hpp"
@@ -285,9 +286,9 @@ void FdtdEngine::fillLumpedElements() {
             if (lo[k] > hi[k]) std::swap(lo[k], hi[k]);
         }
         if (lo[d] == hi[d]) {
-            std::fprintf(stderr, "Warning: Omitting component because of zero length.\n");
+            console::errorText("Warning: Omitting component because of zero length.\n");
             if (element->line > 0)
-                std::fprintf(stderr, "  Electric line %u: both ends are nearest to the same %c mesh line.\n",
+                console::detail("Electric line %u: both ends are nearest to the same %c mesh line.\n",
                              element->line, "xyz"[d]);
             std::fflush(stderr);
             continue;

@@ -3,7 +3,7 @@
 #include <cstdio>
 #include <memory>
 
-#include "common/Verbosity.hpp"
+#include "common/Console.hpp"
 #include "engine/Excitation.hpp"
 #include "geometry/LumpedElement.hpp"
 #include "grid/FdtdEngine.hpp"
@@ -64,8 +64,7 @@ char* LumpedElement::parse(char* text, FdtdEngine& engine, Results& results, Exc
         }
     }
 
-    if (verboseLevel > 0)
-        std::printf("Electric %d %d %g %g # %g,%g,%g %g,%g,%g\n", port, axis, resistance, capacitance,
+    console::echo("Electric %d %d %g %g # %g,%g,%g %g,%g,%g\n", port, axis, resistance, capacitance,
                     corner1[0], corner1[1], corner1[2], corner2[0], corner2[1], corner2[2]);
 
     const int a = axis & 3;

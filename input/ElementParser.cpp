@@ -5,6 +5,7 @@
 #include <memory>
 #include <vector>
 
+#include "common/Console.hpp"
 #include "common/ErrorNumbers.hpp"
 #include "geometry/Geometry.hpp"
 #include "input/ParseLocation.hpp"
@@ -21,19 +22,19 @@ int checkPortNumbers(const Results& results) {
     for (const VoltageProbe* port : results.ports) {
         const std::int32_t number = port->portNumber;
         if (number > count) {
-            std::fprintf(stderr, "ERROR: Port %d is out of range: ports must be numbered 1 to %d.\n", number,
+            console::error("Port %d is out of range: ports must be numbered 1 to %d.\n", number,
                          count);
             return parse_error::kPortNumbering;
         }
         if (seen[number]) {
-            std::fprintf(stderr, "ERROR: Port %d is defined twice.\n", number);
+            console::error("Port %d is defined twice.\n", number);
             return parse_error::kPortNumbering;
         }
         seen[number] = true;
     }
     for (std::int32_t number = 1; number <= count; ++number) {
         if (!seen[number]) {
-            std::fprintf(stderr, "ERROR: Port %d is missing: ports must be numbered 1 to %d.\n", number, count);
+            console::error("Port %d is missing: ports must be numbered 1 to %d.\n", number, count);
             return parse_error::kPortNumbering;
         }
     }

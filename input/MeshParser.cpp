@@ -6,7 +6,7 @@
 #include <cstring>
 
 #include "common/ErrorNumbers.hpp"
-#include "common/Verbosity.hpp"
+#include "common/Console.hpp"
 #include "grid/FdtdEngine.hpp"
 #include "input/ParseLocation.hpp"
 #include "input/TextReader.hpp"
@@ -40,9 +40,9 @@ char* parseMeshLines(char* text, FdtdEngine& engine, int& error) {
         }
     }
 
-    if (verboseLevel > 0) {
+    if (console::echoes()) {
         const auto& m = engine.meshLines;
-        std::printf("Mesh %g...%g, %g...%g,  %g...%g\n", m[0].front(), m[0].back(), m[1].front(),
+        console::echo("Mesh %g...%g, %g...%g,  %g...%g\n", m[0].front(), m[0].back(), m[1].front(),
                     m[1].back(), m[2].front(), m[2].back());
     }
 

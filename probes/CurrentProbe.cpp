@@ -1,7 +1,7 @@
 #include <cstdio>
 #include <vector>
 
-#include "common/Verbosity.hpp"
+#include "common/Console.hpp"
 #include "grid/FdtdEngine.hpp"
 #include "probes/Probe.hpp"
 
@@ -29,8 +29,7 @@ double cellCentre(const std::vector<double>& lines, std::uint32_t i) {
 // widening never leaves the grid: a port at the mesh edge keeps index 0 or N - 1
 // there instead of wrapping around.
 void CurrentProbe::place(const double p1[3], const double p2[3]) {
-    if (verboseLevel > 0)
-        std::printf("CurrProbe %d %g,%g,%g %g,%g,%g\n", portNumber, p1[0], p1[1], p1[2], p2[0],
+    console::echo("CurrProbe %d %g,%g,%g %g,%g,%g\n", portNumber, p1[0], p1[1], p1[2], p2[0],
                     p2[1], p2[2]);
     for (int a = 0; a < 3; ++a) {
         lowIndex[a] = engine->lineIndex(a, p1[a], true);

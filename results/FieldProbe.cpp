@@ -9,7 +9,7 @@
 
 #include "common/PhysicalConstants.hpp"
 #include "common/ProcessGroup.hpp"
-#include "common/Verbosity.hpp"
+#include "common/Console.hpp"
 #include "grid/FdtdEngine.hpp"
 #include "results/RadiationSetup.hpp"
 
@@ -120,8 +120,7 @@ void FieldProbe::analyze() {
         gatherSpectra();
         if (processes::rank() != 0) return;
     }
-    if (verboseLevel >= 0)
-        std::printf("Far-field analysis %d: %d/%d, %d/%d, %d/%d\n", face,
+    console::say("Far-field analysis %d: %d/%d, %d/%d, %d/%d\n", face,
                     static_cast<int>(lowIndex[0]), static_cast<int>(highIndex[0]),
                     static_cast<int>(lowIndex[1]), static_cast<int>(highIndex[1]),
                     static_cast<int>(lowIndex[2]), static_cast<int>(highIndex[2]));
@@ -132,10 +131,7 @@ void FieldProbe::analyze() {
         setup->accumulateFace(nodeCounts, coords, eSpectrum.data(), hSpectrum.data(),
                               face % 2 == 0 ? -1 : +1);
     }
-    if (verboseLevel < 0) {
-        std::printf("\t%02d", 16 * face + 19);
-        std::fflush(stdout);
-    }
+    console::hostCodes("\t%02d", 16 * face + 19);
 }
 
 // E at a node: the stored values are edge voltages; dividing by the edge lengths

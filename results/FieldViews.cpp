@@ -10,7 +10,7 @@
 
 #include "common/ErrorNumbers.hpp"
 #include "common/PhysicalConstants.hpp"
-#include "common/Verbosity.hpp"
+#include "common/Console.hpp"
 #include "grid/FdtdEngine.hpp"
 #include "probes/Probe.hpp"
 #include "results/NodeFields.hpp"
@@ -69,8 +69,8 @@ int FieldViews::prepare(FdtdEngine& grid, const Results& results, std::uint32_t 
     auto snap = [&](const ViewPlane& v, std::uint32_t& index) {
         const std::vector<double>& lines = grid.meshLines[v.axis];
         if (v.coordinate < lines.front() || v.coordinate > lines.back()) {
-            std::fprintf(stderr,
-                         "ERROR: View plane %c = %g m lies outside the mesh (%g to %g m).\n",
+            console::error(
+                         "View plane %c = %g m lies outside the mesh (%g to %g m).\n",
                          'x' + v.axis, v.coordinate, lines.front(), lines.back());
             return false;
         }
@@ -82,8 +82,8 @@ int FieldViews::prepare(FdtdEngine& grid, const Results& results, std::uint32_t 
     const double limit = 0.5 / (chunk * grid.timeStep);
     for (double f : request.mapFrequencies) {
         if (f > limit) {
-            std::fprintf(stderr,
-                         "ERROR: Map frequency %g Hz is above %g Hz, half the rate at which the run "
+            console::error(
+                         "Map frequency %g Hz is above %g Hz, half the rate at which the run "
                          "samples its fields (every %u steps).\n",
                          f, limit, chunk);
             engine = nullptr;
@@ -93,8 +93,8 @@ int FieldViews::prepare(FdtdEngine& grid, const Results& results, std::uint32_t 
         const double f2 = results.frequencies.empty() ? f : results.frequencies.back();
         const double low = f1 - kBandTolerance * f2, high = f2 + kBandTolerance * f2;
         if (f < low || f > high) {
-            std::fprintf(stderr,
-                         "ERROR: Map frequency %g Hz lies outside the band of the Freq line, %g to %g Hz "
+            console::error(
+                         "Map frequency %g Hz lies outside the band of the Freq line, %g to %g Hz "
                          "(accepted: %g to %g Hz), where the pulse has no energy to map. Choose --map-freq "
                          "inside the band, or widen the band on the Freq line.\n",
                          f, f1, f2, low, high);
@@ -138,7 +138,7 @@ int FieldViews::prepare(FdtdEngine& grid, const Results& results, std::uint32_t 
         maps.push_back(std::move(m));
     }
     if (!allocate()) {
-        std::fprintf(stderr, "ERROR: Not enough memory for the field views; the run goes on without them.\n");
+        console::error("Not enough memory for the field views; the run goes on without them.\n");
         engine = nullptr;
         return 0;
     }
@@ -155,8 +155,8 @@ int FieldViews::prepare(FdtdEngine& grid, const Results& results, std::uint32_t 
     }
     // Files of an earlier run would mix with this run's in the same series.
     const unsigned removed = removeEarlierViews(folder);
-    if (removed > 0 && verboseLevel >= 0)
-        std::printf("Field views: removed %u files of an earlier run from %s\n", removed, folder.c_str());
+    if (removed > 0)
+        console::say("Field views: removed %u files of an earlier run from %s\n", removed, folder.c_str());
     return 0;
 }
 
@@ -199,8 +199,8 @@ bool FieldViews::allocate() {
 void FieldViews::report(const std::string& path, const std::string& cause) {
     if (failed) return;
     failed = true;
-    std::fprintf(stderr,
-                 "ERROR: Can't write field view into '%s': %s. No further views are written; the run goes on "
+    console::error(
+                 "Can't write field view into '%s': %s. No further views are written; the run goes on "
                  "and writes its results.\n",
                  path.c_str(), cause.c_str());
 }
@@ -331,8 +331,7 @@ void FieldViews::finish() {
     for (Plane& plane : snapshots) writeCollections(plane, "snapshot_" + plane.name, true);
     writeMaps();
     seconds += threadSeconds() - start;
-    if (verboseLevel >= 0)
-        std::printf("Field views: %u snapshots, %u map samples, %1.2f sec, in %s\n", snapshotCount,
+    console::say("Field views: %u snapshots, %u map samples, %1.2f sec, in %s\n", snapshotCount,
                     mapSamples, seconds, folder.c_str());
 }
 

@@ -7,6 +7,7 @@
 #include <string_view>
 #include <system_error>
 
+#include "common/Console.hpp"
 #include "common/ErrorNumbers.hpp"
 
 std::string viewFolder(const std::string& resultsFile) {
@@ -83,16 +84,16 @@ std::uint64_t viewFileBytes(const std::uint32_t count[3], std::uint32_t componen
 int checkViewSpace(std::uint64_t fewest, std::uint64_t most, std::uint64_t free, const std::string& folder) {
     const double mib = 1.0 / (1024.0 * 1024.0);
     if (fewest > free) {
-        std::fprintf(stderr,
-                     "ERROR: The field views need at least %.1f MiB (the snapshots while the pulse lasts, and "
+        console::error(
+                     "The field views need at least %.1f MiB (the snapshots while the pulse lasts, and "
                      "the maps), but only %.1f MiB are free in '%s'. Take fewer snapshots (a larger "
                      "--snapshot-every, or --snapshot-plane instead of the whole grid), or free space there.\n",
                      fewest * mib, free * mib, folder.c_str());
         return run_error::kViewsExceedDisk;
     }
     if (most > free / 2) {
-        std::fprintf(stderr,
-                     "WARNING: The field views may write up to %.1f MiB, more than half of the %.1f MiB free "
+        console::warning(
+                     "The field views may write up to %.1f MiB, more than half of the %.1f MiB free "
                      "in '%s'. If the disk fills, the views stop and the results are still written.\n",
                      most * mib, free * mib, folder.c_str());
         return 1;

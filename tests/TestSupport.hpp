@@ -12,7 +12,7 @@
 #include <sstream>
 #include <utility>
 
-#include "common/Verbosity.hpp"
+#include "common/Console.hpp"
 #include "driver/Simulation.hpp"
 #include "grid/AlignedMemory.hpp"
 #include "grid/FdtdEngine.hpp"
@@ -53,13 +53,14 @@ inline Output runFendrix(const std::string& args, const std::filesystem::path& d
 // Runs `work` at verbosity `level`, capturing both output streams.
 template <typename Work>
 Output captured(int level, Work work) {
-    const int saved = std::exchange(verboseLevel, level);
+    const int saved = console::verbosity();
+    console::setVerbosity(level);
     testing::internal::CaptureStdout(), testing::internal::CaptureStderr();
     Output result;
     result.status = work();
     result.out = testing::internal::GetCapturedStdout();
     result.err = testing::internal::GetCapturedStderr();
-    verboseLevel = saved;
+    console::setVerbosity(saved);
     return result;
 }
 

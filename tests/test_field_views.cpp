@@ -16,11 +16,12 @@
 
 namespace {
 
-int readOptions(std::vector<std::string> args, ViewRequest& request) {
-    args.insert(args.begin(), {"fendrix", "d.txt"});
-    std::vector<char*> argv;
-    for (std::string& a : args) argv.push_back(a.data());
-    return readViewOptions(static_cast<int>(argv.size()), argv.data(), request);
+int readOptions(const std::vector<std::string>& args, ViewRequest& request) {
+    std::vector<const char*> arguments;
+    // The command line hands the view reader only the view options.
+    for (const std::string& a : args)
+        if (isViewOption(a.c_str())) arguments.push_back(a.c_str());
+    return readViewOptions(arguments, request);
 }
 
 }  // namespace

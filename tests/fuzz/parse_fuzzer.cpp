@@ -4,11 +4,11 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "common/Verbosity.hpp"
+#include "common/Console.hpp"
 #include "driver/Simulation.hpp"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-    verboseLevel = -1;
+    console::setVerbosity(-1);
     char* text = static_cast<char*>(std::malloc(size + 1));
     std::memcpy(text, data, size);
     text[size] = '\0';

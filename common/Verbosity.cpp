@@ -1,3 +1,0 @@
-#include "common/Verbosity.hpp"
-
-int verboseLevel = -1;
