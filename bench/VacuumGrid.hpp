@@ -11,6 +11,7 @@
 #include "common/PhysicalConstants.hpp"
 #include "engine/MurBoundary.hpp"
 #include "grid/AlignedMemory.hpp"
+#include "grid/BoundaryKind.hpp"
 #include "grid/FdtdEngine.hpp"
 
 // Vacuum coefficients for a uniform cube mesh of spacing d, per block in the
@@ -75,7 +76,7 @@ inline bool buildVacuum(FdtdEngine& engine, std::uint32_t nx, std::uint32_t ny, 
                     }
                 }
         for (int f = 0; f < 6; ++f) {
-            engine.boundaryKind[f] = 2;
+            engine.boundaryKind[f] = boundary_kind::kAbsorbing;
             engine.boundaries[f] = std::make_unique<MurBoundary>(&engine, f / 2, f % 2 == 1);
             if (!engine.boundaries[f]->initialise()) return false;
         }

@@ -15,6 +15,7 @@
 #include "common/ErrorNumbers.hpp"
 #include "common/PhysicalConstants.hpp"
 #include "geometry/Geometry.hpp"
+#include "grid/BoundaryKind.hpp"
 #include "grid/FdtdEngine.hpp"
 #include "results/RadiationSetup.hpp"
 #include "results/ViewFiles.hpp"
@@ -210,14 +211,15 @@ int checkPmlPlacement(const FdtdEngine& engine, const Geometry& geometry, const 
     const std::uint32_t n = engine.pmlCells;
     if (n == 0) return 0;
     const auto& kinds = engine.boundaryKind;
-    if (std::find(kinds.begin(), kinds.end(), 2u) == kinds.end())
+    if (std::find(kinds.begin(), kinds.end(), boundary_kind::kAbsorbing) == kinds.end())
         console::warning(
                      "--pml: the Boundary line has no absorbing face (code 2), so there is no layer; "
                      "give the open faces code 2.\n");
     // Fewest cells between the layers of an axis: room for a structure.
     constexpr std::uint32_t kInnerCells = 4;
     for (int axis = 0; axis < 3; ++axis) {
-        const std::uint32_t layers = (engine.boundaryKind[2 * axis] == 2) + (engine.boundaryKind[2 * axis + 1] == 2);
+        const std::uint32_t layers = (engine.boundaryKind[2 * axis] == boundary_kind::kAbsorbing) +
+                                       (engine.boundaryKind[2 * axis + 1] == boundary_kind::kAbsorbing);
         const std::uint32_t cells = engine.lineCount[axis] - 1;
         if (layers == 0 || cells >= layers * n + kInnerCells) continue;
         console::error(
@@ -229,7 +231,7 @@ int checkPmlPlacement(const FdtdEngine& engine, const Geometry& geometry, const 
         return run_error::kPmlTooFewCells;
     }
     for (int face = 0; face < 6; ++face) {
-        if (engine.boundaryKind[face] != 2) continue;
+        if (engine.boundaryKind[face] != boundary_kind::kAbsorbing) continue;
         const int axis = face / 2;
         const bool high = face % 2 == 1;
         const std::uint32_t last = engine.lineCount[axis] - 1;

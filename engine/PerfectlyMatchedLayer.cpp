@@ -5,6 +5,7 @@
 #include "common/PhysicalConstants.hpp"
 #include "engine/Vec4.hpp"
 #include "grid/AlignedMemory.hpp"
+#include "grid/BoundaryKind.hpp"
 #include "grid/FdtdEngine.hpp"
 
 namespace {
@@ -65,7 +66,7 @@ bool PerfectlyMatchedLayer::initialise(const FdtdEngine& engine, std::uint32_t c
         axis.eSlot.assign(last + 1, -1);
         axis.hSlot.assign(last, -1);
         for (int side = 0; side < 2; ++side) {
-            if (engine.boundaryKind[2 * d + side] != 2) continue;
+            if (engine.boundaryKind[2 * d + side] != boundary_kind::kAbsorbing) continue;
             const double inner = side == 0 ? x[cells] : x[last - cells];
             const double depth = side == 0 ? inner - x[0] : x[last] - inner;
             const double sigmaMax =

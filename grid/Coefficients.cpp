@@ -1,3 +1,4 @@
+#include "grid/BoundaryKind.hpp"
 #include "grid/FdtdEngine.hpp"
 
 // Every face starts as a perfectly conducting wall: zero capacitance sums for
@@ -33,8 +34,8 @@ void FdtdEngine::applyMagneticWalls() {
     for (int d = 0; d < 3; ++d) {
         const int a = (d + 1) % 3;
         const int b = (d + 2) % 3;
-        const bool lowWall = boundaryKind[2 * d] == 1;
-        const bool highWall = boundaryKind[2 * d + 1] == 1;
+        const bool lowWall = boundaryKind[2 * d] == boundary_kind::kMagneticWall;
+        const bool highWall = boundaryKind[2 * d + 1] == boundary_kind::kMagneticWall;
         std::uint32_t node[3];
         for (std::uint32_t ia = 0; ia < lineCount[a]; ++ia) {
             for (std::uint32_t ib = 0; ib < lineCount[b]; ++ib) {

@@ -3,6 +3,7 @@
 
 #include "common/Console.hpp"
 #include "grid/AlignedMemory.hpp"
+#include "grid/BoundaryKind.hpp"
 #include "grid/FdtdEngine.hpp"
 
 namespace {
@@ -30,7 +31,7 @@ bool FdtdEngine::buildGrid(std::unique_ptr<Excitation> source) {
     // on a shared edge the later face's coefficient stands. With a matched
     // layer the faces keep the conductor's zero coefficients behind it.
     for (std::uint32_t face = 0; face < 6; ++face) {
-        if (boundaryKind[face] != 2 || pmlCells > 0) continue;
+        if (boundaryKind[face] != boundary_kind::kAbsorbing || pmlCells > 0) continue;
         boundaries[face] = std::make_unique<MurBoundary>(this, face / 2, face % 2 == 1);
         if (!boundaries[face]->initialise()) return reportOutOfMemory();
     }
