@@ -8,9 +8,9 @@
 #include <cstring>
 #include <memory>
 
+#include "common/AlignedMemory.hpp"
 #include "common/PhysicalConstants.hpp"
 #include "engine/MurBoundary.hpp"
-#include "grid/AlignedMemory.hpp"
 #include "grid/BoundaryKind.hpp"
 #include "grid/FdtdEngine.hpp"
 

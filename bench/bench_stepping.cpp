@@ -44,8 +44,8 @@
 #include <vector>
 
 #include "bench/VacuumGrid.hpp"
+#include "common/AlignedMemory.hpp"
 #include "geometry/Geometry.hpp"
-#include "grid/AlignedMemory.hpp"
 #include "grid/FdtdEngine.hpp"
 
 namespace {

@@ -4,10 +4,10 @@
 #include <cmath>
 #include <vector>
 
+#include "common/AlignedMemory.hpp"
 #include "common/PhysicalConstants.hpp"
 #include "engine/Vec4.hpp"
 #include "geometry/MatMaterial.hpp"
-#include "grid/AlignedMemory.hpp"
 #include "grid/FdtdEngine.hpp"
 
 // Every engine has at least three mesh lines per axis (checked when the

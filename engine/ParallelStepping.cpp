@@ -44,8 +44,12 @@
 
 #include "common/Limits.hpp"
 #include "common/ParallelRanges.hpp"
+#include "engine/Excitation.hpp"
+#include "engine/MurBoundary.hpp"
+#include "engine/PerfectlyMatchedLayer.hpp"
 #include "engine/PlaneExchange.hpp"
 #include "grid/FdtdEngine.hpp"
+#include "probes/Probe.hpp"
 
 namespace {
 

@@ -2,9 +2,9 @@
 
 #include <cmath>
 
+#include "common/AlignedMemory.hpp"
 #include "common/PhysicalConstants.hpp"
 #include "engine/Vec4.hpp"
-#include "grid/AlignedMemory.hpp"
 #include "grid/BoundaryKind.hpp"
 #include "grid/FdtdEngine.hpp"
 

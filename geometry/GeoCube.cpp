@@ -2,8 +2,8 @@
 #include <cstdio>
 
 #include "common/Console.hpp"
+#include "common/TextReader.hpp"
 #include "geometry/GeoObject.hpp"
-#include "input/TextReader.hpp"
 
 void GeoCube::boundingBox(double out[6]) const {
     for (int axis = 0; axis < 3; ++axis) {

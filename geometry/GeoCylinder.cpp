@@ -3,8 +3,8 @@
 #include <cstdio>
 
 #include "common/Console.hpp"
+#include "common/TextReader.hpp"
 #include "geometry/GeoObject.hpp"
-#include "input/TextReader.hpp"
 
 void GeoCylinder::boundingBox(double out[6]) const {
     int equalAxes = 0;

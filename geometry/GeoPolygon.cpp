@@ -3,8 +3,8 @@
 #include <cstdio>
 
 #include "common/Console.hpp"
+#include "common/TextReader.hpp"
 #include "geometry/GeoObject.hpp"
-#include "input/TextReader.hpp"
 
 void GeoPolygon::boundingBox(double out[6]) const {
     const std::uint32_t n = normalAxis;

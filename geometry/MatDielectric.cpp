@@ -2,10 +2,10 @@
 // taken at the centre of the analysed band.
 #include <cstdio>
 
-#include "common/PhysicalConstants.hpp"
 #include "common/Console.hpp"
+#include "common/PhysicalConstants.hpp"
+#include "common/TextReader.hpp"
 #include "geometry/MatMaterial.hpp"
-#include "input/TextReader.hpp"
 #include "results/Results.hpp"
 
 char* MatDielectric::parse(char* text, FdtdEngine& /*engine*/, const Results& results) {

@@ -3,11 +3,11 @@
 #include <cmath>
 #include <cstdio>
 
-#include "common/PhysicalConstants.hpp"
 #include "common/Console.hpp"
+#include "common/PhysicalConstants.hpp"
+#include "common/TextReader.hpp"
 #include "geometry/MatMaterial.hpp"
 #include "grid/FdtdEngine.hpp"
-#include "input/TextReader.hpp"
 #include "results/Results.hpp"
 
 char* MatMetal::parse(char* text, FdtdEngine& engine, const Results& results) {

@@ -3,7 +3,7 @@
 #include <cstring>
 #include <map>
 
-#include "grid/AlignedMemory.hpp"
+#include "common/AlignedMemory.hpp"
 #include "grid/FdtdEngine.hpp"
 
 namespace {

@@ -1,11 +1,11 @@
 #include <algorithm>
 #include <cstdio>
 
+#include "common/AlignedMemory.hpp"
+#include "common/Console.hpp"
 #include "common/ErrorNumbers.hpp"
 #include "common/ParallelRanges.hpp"
 #include "common/ProcessGroup.hpp"
-#include "common/Console.hpp"
-#include "grid/AlignedMemory.hpp"
 #include "grid/FdtdEngine.hpp"
 
 int FdtdEngine::allocateCoefficients() {

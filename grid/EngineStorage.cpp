@@ -3,8 +3,12 @@
 #include <algorithm>
 #include <thread>
 
-#include "grid/AlignedMemory.hpp"
+#include "common/AlignedMemory.hpp"
+#include "engine/Excitation.hpp"
+#include "engine/MurBoundary.hpp"
+#include "engine/PerfectlyMatchedLayer.hpp"
 #include "grid/FdtdEngine.hpp"
+#include "probes/Probe.hpp"
 
 namespace {
 

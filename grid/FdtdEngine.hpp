@@ -7,15 +7,16 @@
 #include <memory>
 #include <vector>
 
-#include "engine/Excitation.hpp"
-#include "engine/MurBoundary.hpp"
-#include "engine/PerfectlyMatchedLayer.hpp"
-#include "probes/Probe.hpp"
-
+// Declared only: the engine holds these through pointers, and its
+// constructor and destructor (grid/EngineStorage.cpp) see them whole.
+class Excitation;
 class Geometry;
 class GeoObject;
 class MatMaterial;
+class MurBoundary;
+class PerfectlyMatchedLayer;
 class PlaneExchange;
+class Probe;
 
 // Everything the time stepping works on: the non-uniform mesh, the field
 // arrays, the update coefficients, probes, boundaries and the source.

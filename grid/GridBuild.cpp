@@ -1,8 +1,11 @@
 #include <algorithm>
 #include <cstdio>
 
+#include "common/AlignedMemory.hpp"
 #include "common/Console.hpp"
-#include "grid/AlignedMemory.hpp"
+#include "engine/Excitation.hpp"
+#include "engine/MurBoundary.hpp"
+#include "engine/PerfectlyMatchedLayer.hpp"
 #include "grid/BoundaryKind.hpp"
 #include "grid/FdtdEngine.hpp"
 

@@ -4,11 +4,11 @@
 #include <memory>
 
 #include "common/Console.hpp"
+#include "common/TextReader.hpp"
 #include "engine/Excitation.hpp"
 #include "geometry/LumpedElement.hpp"
 #include "grid/FdtdEngine.hpp"
 #include "input/ParseLocation.hpp"
-#include "input/TextReader.hpp"
 #include "probes/Probe.hpp"
 #include "results/Results.hpp"
 

@@ -5,10 +5,10 @@
 
 #include "common/ErrorNumbers.hpp"
 #include "common/Limits.hpp"
+#include "common/TextReader.hpp"
 #include "driver/Simulation.hpp"
 #include "input/MeshParser.hpp"
 #include "input/ParseLocation.hpp"
-#include "input/TextReader.hpp"
 
 namespace {
 

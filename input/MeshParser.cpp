@@ -5,11 +5,11 @@
 #include <cstdio>
 #include <cstring>
 
-#include "common/ErrorNumbers.hpp"
 #include "common/Console.hpp"
+#include "common/ErrorNumbers.hpp"
+#include "common/TextReader.hpp"
 #include "grid/FdtdEngine.hpp"
 #include "input/ParseLocation.hpp"
-#include "input/TextReader.hpp"
 
 char* parseMeshLines(char* text, FdtdEngine& engine, int& error) {
     char* pos = text;

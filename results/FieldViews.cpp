@@ -8,9 +8,10 @@
 #include <new>
 #include <system_error>
 
+#include "common/Console.hpp"
 #include "common/ErrorNumbers.hpp"
 #include "common/PhysicalConstants.hpp"
-#include "common/Console.hpp"
+#include "engine/Excitation.hpp"
 #include "grid/FdtdEngine.hpp"
 #include "probes/Probe.hpp"
 #include "results/NodeFields.hpp"

@@ -12,9 +12,9 @@
 #include <sstream>
 #include <utility>
 
+#include "common/AlignedMemory.hpp"
 #include "common/Console.hpp"
 #include "driver/Simulation.hpp"
-#include "grid/AlignedMemory.hpp"
 #include "grid/FdtdEngine.hpp"
 
 // What the tests share: files and scratch folders, the real binary as a

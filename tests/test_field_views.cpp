@@ -10,8 +10,9 @@
 #include <vector>
 
 #include "common/ErrorNumbers.hpp"
-#include "driver/ViewOptions.hpp"
 #include "driver/Simulation.hpp"
+#include "driver/ViewOptions.hpp"
+#include "probes/Probe.hpp"
 #include "results/NodeFields.hpp"
 
 namespace {

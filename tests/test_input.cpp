@@ -1,6 +1,7 @@
 // The description parser: every malformed line gives its number, a whole
 // description is read and echoed as written, material and shape lines.
 #include "input/ParseLocation.hpp"
+#include "probes/Probe.hpp"
 #include "tests/TestSupport.hpp"
 
 using namespace testing_support;

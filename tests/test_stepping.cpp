@@ -9,6 +9,8 @@
 
 #include "common/PhysicalConstants.hpp"
 #include "engine/KernelWidth.hpp"
+#include "engine/MurBoundary.hpp"
+#include "probes/Probe.hpp"
 #include "tests/TestSupport.hpp"
 
 using namespace testing_support;

@@ -1,4 +1,4 @@
-#include "grid/AlignedMemory.hpp"
+#include "common/AlignedMemory.hpp"
 
 #include <sys/mman.h>
 

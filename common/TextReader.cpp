@@ -1,4 +1,4 @@
-#include "input/TextReader.hpp"
+#include "common/TextReader.hpp"
 
 #include <cstdlib>
 
