@@ -14,6 +14,8 @@
 #include "grid/BoundaryKind.hpp"
 #include "grid/FdtdEngine.hpp"
 
+namespace fendrix {
+
 // Vacuum coefficients for a uniform cube mesh of spacing d, per block in the
 // uncompressed layout, so that the Mur faces can put their own values into
 // the boundary cells before compression. Components that point or lie beyond
@@ -101,3 +103,4 @@ inline bool buildVacuum(FdtdEngine& engine, std::uint32_t nx, std::uint32_t ny, 
     return true;
 }
 
+}  // namespace fendrix

@@ -29,6 +29,8 @@
 #include "common/Console.hpp"
 #include "driver/Simulation.hpp"
 
+using namespace fendrix;
+
 namespace {
 
 double now() {

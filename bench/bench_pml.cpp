@@ -33,6 +33,8 @@
 #include "driver/Simulation.hpp"
 #include "grid/FdtdEngine.hpp"
 
+using namespace fendrix;
+
 namespace {
 
 constexpr int kInterior = 40;   // cells across, between the layers

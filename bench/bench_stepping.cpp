@@ -48,6 +48,8 @@
 #include "geometry/Geometry.hpp"
 #include "grid/FdtdEngine.hpp"
 
+using namespace fendrix;
+
 namespace {
 
 constexpr double kBytesPerCellStep = 76.0;

@@ -38,6 +38,8 @@
 #include "geometry/Geometry.hpp"
 #include "grid/FdtdEngine.hpp"
 
+using namespace fendrix;
+
 namespace {
 
 bool cpuTime = false;

@@ -32,6 +32,8 @@
 
 #include "driver/Simulation.hpp"
 
+using namespace fendrix;
+
 namespace {
 
 // Processor time of the process: on a shared machine far steadier than the

@@ -5,6 +5,8 @@
 #include <cstdint>
 #include <cstdlib>
 
+namespace fendrix {
+
 static_assert(alignof(std::max_align_t) >= 16, "malloc must give 16-byte alignment");
 
 namespace {
@@ -49,3 +51,5 @@ std::uint64_t checkedStorageBytes(std::uint64_t count, std::uint64_t elementByte
     if (bytes > 0xFFFFFFFFull) return 0;
     return bytes;
 }
+
+}  // namespace fendrix

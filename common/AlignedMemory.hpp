@@ -3,6 +3,8 @@
 #include <cstddef>
 #include <cstdint>
 
+namespace fendrix {
+
 // 16-byte aligned storage for the field and coefficient arrays. The 4-wide
 // vector loads of the kernels need every array to start on a 16-byte boundary.
 // Blocks come from malloc/realloc, whose alignment on every supported platform
@@ -17,3 +19,5 @@ void alignedRelease(void* block);                         // null is ignored
 // Byte count of `count` elements of `elementBytes`, or 0 when it would not fit
 // the unsigned 32-bit size arithmetic of the grid storage.
 std::uint64_t checkedStorageBytes(std::uint64_t count, std::uint64_t elementBytes);
+
+}  // namespace fendrix

@@ -3,6 +3,8 @@
 #include <cstdarg>
 #include <cstdio>
 
+namespace fendrix {
+
 namespace console {
 
 namespace {
@@ -76,3 +78,5 @@ void errorText(const char* format, ...) {
 }
 
 }  // namespace console
+
+}  // namespace fendrix

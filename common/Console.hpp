@@ -1,5 +1,7 @@
 #pragma once
 
+namespace fendrix {
+
 // Everything the simulator prints passes through here. The verbosity, set once
 // from the command line before any thread exists, decides between the two
 // audiences: a host program (no -v) reads short progress codes on standard
@@ -32,3 +34,5 @@ void detail(const char* format, ...) __attribute__((format(printf, 1, 2)));
 void errorText(const char* format, ...) __attribute__((format(printf, 1, 2)));
 
 }  // namespace console
+
+}  // namespace fendrix

@@ -1,5 +1,7 @@
 #pragma once
 
+namespace fendrix {
+
 // Every error number and failing exit status of a run, in one place.
 //
 // Description errors: the driver prints "ERROR: Input file corrupt (%d).\n"
@@ -73,3 +75,5 @@ inline constexpr int kPmlTooFewCells = -51;     // an axis too short for its lay
 inline constexpr int kPmlElementInLayer = -52;  // an Electric line (port or element) inside a layer
 inline constexpr int kPmlFarFieldInLayer = -53;  // the Radiation line's Huygens box inside a layer
 }  // namespace run_error
+
+}  // namespace fendrix

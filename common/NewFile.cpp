@@ -7,6 +7,8 @@
 #include <cerrno>
 #include <cstring>
 
+namespace fendrix {
+
 std::FILE* createExclusively(const std::string& path) {
     constexpr int kFlags = O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC;
     int fd = open(path.c_str(), kFlags, 0666);
@@ -87,3 +89,5 @@ std::string NewFile::cause() const {
     if (error == EEXIST) text += " (and is not a file of this user); remove it";
     return text;
 }
+
+}  // namespace fendrix

@@ -3,6 +3,8 @@
 #include <cstdio>
 #include <string>
 
+namespace fendrix {
+
 // A file that a run writes (the results, a field view), put in place whole or
 // not at all: it is written under a temporary name beside its final one and
 // renamed onto it only when complete and closed, so no reader ever sees half a
@@ -41,3 +43,5 @@ private:
 // and so is a regular file of ours (a leftover of a run that was killed while
 // it wrote), before the file is created anew. Null with errno set otherwise.
 std::FILE* createExclusively(const std::string& path);
+
+}  // namespace fendrix

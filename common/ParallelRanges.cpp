@@ -6,6 +6,8 @@
 
 #include "common/Limits.hpp"
 
+namespace fendrix {
+
 namespace {
 
 struct Range {
@@ -54,3 +56,5 @@ void runOnRanges(int threads, std::uint32_t count,
             work(context, table[t].begin, table[t].end);
     }
 }
+
+}  // namespace fendrix

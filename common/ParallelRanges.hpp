@@ -2,6 +2,8 @@
 
 #include <cstdint>
 
+namespace fendrix {
+
 // Part `part` of `count` items split into `parts` contiguous ranges of equal
 // length, the first count % parts of them one item longer: the planes of the
 // processes of a run, of the stepping threads, the ranges below.
@@ -19,3 +21,5 @@ std::uint32_t partHolding(std::uint32_t count, std::uint32_t parts, std::uint32_
 // thread. For loops whose items do not depend on each other.
 void runOnRanges(int threads, std::uint32_t count,
                  void (*work)(void* context, std::uint32_t begin, std::uint32_t end), void* context);
+
+}  // namespace fendrix

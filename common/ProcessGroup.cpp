@@ -18,6 +18,8 @@
 #include <mpi.h>
 #endif
 
+namespace fendrix {
+
 namespace {
 
 int groupRank = 0;
@@ -213,3 +215,5 @@ int checkSameArguments(int argc, char** argv) {
 }
 
 }  // namespace processes
+
+}  // namespace fendrix

@@ -3,6 +3,8 @@
 #include <cstddef>
 #include <vector>
 
+namespace fendrix {
+
 // The processes of one run. A run started by an MPI launcher (mpirun, mpiexec)
 // has one process per rank, each stepping its own share of the grid; a run
 // started directly, or a build without MPI, is a group of one, and then every
@@ -42,3 +44,5 @@ void sendTo(int process, const void* data, std::size_t bytes, int tag);
 void receiveFrom(int process, void* data, std::size_t bytes, int tag);
 
 }  // namespace processes
+
+}  // namespace fendrix

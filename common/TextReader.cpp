@@ -2,6 +2,8 @@
 
 #include <cstdlib>
 
+namespace fendrix {
+
 namespace text {
 
 bool readReal(char*& pos, double& value) {
@@ -53,3 +55,5 @@ bool readSignedThen(char*& pos, std::int32_t& value, char separator) {
 }
 
 }  // namespace text
+
+}  // namespace fendrix

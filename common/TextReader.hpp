@@ -2,6 +2,8 @@
 
 #include <cstdint>
 
+namespace fendrix {
+
 // Number reading shared by every line parser of the description. Each reader
 // skips leading white space (the C library conversions do), reads one number at
 // `pos`, and on success moves `pos` to the character that ended the number.
@@ -25,3 +27,5 @@ inline void skipOne(char*& pos) {
 }
 
 }  // namespace text
+
+}  // namespace fendrix

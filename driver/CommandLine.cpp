@@ -11,6 +11,8 @@
 #include "common/Limits.hpp"
 #include "driver/ViewOptions.hpp"
 
+namespace fendrix {
+
 namespace {
 
 constexpr int kDefaultPmlCells = 8;
@@ -115,3 +117,5 @@ int readCommandLine(int argc, char** argv, RunOptions& options) {
     }
     return readViewOptions(viewArguments, options.views);
 }
+
+}  // namespace fendrix

@@ -2,6 +2,8 @@
 
 #include "results/ViewRequest.hpp"
 
+namespace fendrix {
+
 // Everything the command line asks of a run. The verbosity (-vN) goes to the
 // console module as it is read.
 struct RunOptions {
@@ -24,3 +26,5 @@ inline constexpr int kCommandLineHelpShown = 1;
 // negative status after the message for a missing description or an option
 // value out of range. Unknown arguments are warned about and skipped.
 int readCommandLine(int argc, char** argv, RunOptions& options);
+
+}  // namespace fendrix

@@ -2,6 +2,8 @@
 
 #include <cstdint>
 
+namespace fendrix {
+
 // Decides when the run has rung down: the field energy is measured after every
 // chunk while the pulse lasts (its largest value is the reference), and after
 // the pulse whenever the run loop asks for a decay test. The run ends once the
@@ -22,3 +24,5 @@ struct DecayMonitor {
     void noteDecayEnergy(double energy) { ratio = maxEnergy > 0.0 ? energy / maxEnergy : 0.0; }
     bool decayed() const { return !(ratio > threshold); }
 };
+
+}  // namespace fendrix

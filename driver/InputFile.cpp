@@ -9,6 +9,8 @@
 #include "common/ErrorNumbers.hpp"
 #include "input/ParseLocation.hpp"
 
+namespace fendrix {
+
 char* loadInputFile(const char* path) {
     struct stat info;
     if (stat(path, &info) != 0 || !S_ISREG(info.st_mode)) return nullptr;
@@ -38,3 +40,5 @@ void describeParseError(int error) {
         console::detail("%s\n", what);
     for (const std::string& hint : parseErrorHints(error)) console::detail("Hint: %s\n", hint.c_str());
 }
+
+}  // namespace fendrix

@@ -2,6 +2,8 @@
 
 #include <cstdint>
 
+namespace fendrix {
+
 // The rate of the readable progress lines: mega cell updates per second since
 // the previous line.
 struct ProgressRate {
@@ -16,3 +18,5 @@ struct ProgressRate {
         return rate;
     }
 };
+
+}  // namespace fendrix

@@ -5,6 +5,8 @@
 
 #include "common/Console.hpp"
 
+namespace fendrix {
+
 int decayCode(double ratio, double threshold) {
     double code = 100.0 * std::log(ratio) / std::log(threshold);
     if (!(code < 99.0)) return 99;  // also +inf and NaN (ratio 0, threshold 1)
@@ -46,3 +48,5 @@ void ProgressReport::end(std::uint32_t steps, std::int64_t now) const {
 void ProgressReport::farFieldCode() {
     console::hostCodes("\tM0\tM4\t03");
 }
+
+}  // namespace fendrix

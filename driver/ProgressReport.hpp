@@ -4,6 +4,8 @@
 
 #include "driver/ProgressRate.hpp"
 
+namespace fendrix {
+
 // The run's progress on standard output: readable lines once a second, or in
 // host mode the two-digit codes a host program reads (01 at the start, 03..25
 // through the pulse, then the decay towards the threshold in percent of its
@@ -34,3 +36,5 @@ private:
 // Host progress code of the decay phase: how far the energy has fallen on the
 // way to the threshold, in percent (log scale), at most 99.
 int decayCode(double ratio, double threshold);
+
+}  // namespace fendrix

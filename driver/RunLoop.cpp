@@ -13,6 +13,8 @@
 #include "driver/Simulation.hpp"
 #include "engine/PlaneExchange.hpp"
 
+namespace fendrix {
+
 namespace {
 
 bool abortFileExists() {
@@ -169,3 +171,5 @@ int Simulation::finishRun(std::int64_t loopEnd) {
     // The results are in place, but a host must not take the views as whole.
     return views.active() && views.lost() ? run_error::kViewsLost : 0;
 }
+
+}  // namespace fendrix

@@ -20,6 +20,8 @@
 #include "results/RadiationSetup.hpp"
 #include "results/ViewFiles.hpp"
 
+namespace fendrix {
+
 namespace {
 
 const char kAxisName[3] = {'x', 'y', 'z'};
@@ -267,3 +269,5 @@ int checkPmlPlacement(const FdtdEngine& engine, const Geometry& geometry, const 
     }
     return 0;
 }
+
+}  // namespace fendrix

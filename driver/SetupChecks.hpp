@@ -2,6 +2,8 @@
 
 #include <string>
 
+namespace fendrix {
+
 class FdtdEngine;
 class Geometry;
 class RadiationSetup;
@@ -38,3 +40,5 @@ int checkTimeStep(double timeStep, double topFrequency);
 // may be null) and the nodes it reads lie inside the layers' inner edges. 0 or run_error::kPmlTooFewCells,
 // kPmlElementInLayer, kPmlFarFieldInLayer.
 int checkPmlPlacement(const FdtdEngine& engine, const Geometry& geometry, const RadiationSetup* radiation);
+
+}  // namespace fendrix

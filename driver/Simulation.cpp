@@ -11,6 +11,8 @@
 #include "engine/PlaneExchange.hpp"
 #include "results/FieldProbe.hpp"
 
+namespace fendrix {
+
 Simulation::Simulation(int threadCount)
     : engine(std::make_unique<FdtdEngine>(geometry, threadCount)), threadCount(threadCount) {}
 
@@ -79,3 +81,5 @@ int Simulation::setup() {
     geometry.warnUnused();
     return 0;
 }
+
+}  // namespace fendrix

@@ -11,6 +11,8 @@
 #include "results/RadiationSetup.hpp"
 #include "results/Results.hpp"
 
+namespace fendrix {
+
 class ProgressReport;
 
 // The top object of a run: owns the engine and everything the description creates.
@@ -57,3 +59,5 @@ private:
     int stepUntilDecayed(std::uint32_t chunk, ProgressReport& progress);
     int finishRun(std::int64_t loopEnd);
 };
+
+}  // namespace fendrix

@@ -14,6 +14,8 @@
 #include "common/Console.hpp"
 #include "common/ErrorNumbers.hpp"
 
+namespace fendrix {
+
 namespace {
 
 constexpr std::size_t kMaxPlanes = 32;
@@ -108,3 +110,5 @@ int readViewOptions(const std::vector<const char*>& arguments, ViewRequest& requ
         return fail(run_error::kViewCombination, lastFrequencyArg, "map frequencies need --map-plane=AXIS:COORD.");
     return 0;
 }
+
+}  // namespace fendrix

@@ -11,6 +11,7 @@
 #include "driver/InputFile.hpp"
 #include "driver/Simulation.hpp"
 
+namespace fendrix {
 namespace {
 
 // The description's text, read by process 0 and handed to the others, so that
@@ -30,14 +31,17 @@ char* loadDescription(const char* path) {
     return text;
 }
 
+}  // namespace
+
 int runFendrix(int argc, char** argv);
 
-}  // namespace
+}  // namespace fendrix
 
 // fendrix DESCRIPTION [-vN] [-tN] [-r] [--pml[=N]] [view options] (driver/CommandLine.cpp)
 // Under an MPI launcher every process runs this, each stepping its own share
 // of the grid; process 0 alone prints and writes the results.
 int main(int argc, char** argv) {
+    using namespace fendrix;
     // Past a file-size limit (ulimit -f) a write then fails with EFBIG and is
     // reported with its file like any other failed write, where the signal
     // would end the process without a word and without its results.
@@ -52,8 +56,9 @@ int main(int argc, char** argv) {
     return status;
 }
 
-namespace {
+namespace fendrix {
 
+// The whole run of one process: 0, or the negative status of what failed.
 int runFendrix(int argc, char** argv) {
     RunOptions options;
     if (const int status = readCommandLine(argc, argv, options); status != kCommandLineRun)
@@ -91,4 +96,4 @@ int runFendrix(int argc, char** argv) {
     return status;
 }
 
-}  // namespace
+}  // namespace fendrix

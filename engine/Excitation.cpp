@@ -12,6 +12,8 @@
 #include "common/PhysicalConstants.hpp"
 #include "grid/FdtdEngine.hpp"
 
+namespace fendrix {
+
 namespace {
 
 // Longest pulse we sample (64 MiB of floats). Only a degenerate band (a zero
@@ -156,3 +158,5 @@ void Excitation::injectPlanes(std::size_t kBegin, std::size_t kEnd, std::uint32_
         e[edgeOffsets[i]] += edgeWeights[i] * s;
     }
 }
+
+}  // namespace fendrix

@@ -4,6 +4,8 @@
 #include <cstdint>
 #include <vector>
 
+namespace fendrix {
+
 class FdtdEngine;
 
 // The single source of a run: a waveform sampled once per time step, added to
@@ -37,3 +39,5 @@ public:
     std::vector<std::uint32_t> edgesByPlane;     // edge numbers, plane by plane
     std::vector<std::uint32_t> planeEdgeStart;  // plane k: edgesByPlane[start[k] .. start[k+1])
 };
+
+}  // namespace fendrix

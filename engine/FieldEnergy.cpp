@@ -12,6 +12,8 @@
 #include "engine/Vec4.hpp"
 #include "grid/FdtdEngine.hpp"
 
+namespace fendrix {
+
 namespace {
 constexpr int kEnergyTag = 3;
 
@@ -103,3 +105,5 @@ double FdtdEngine::fieldEnergy() const {
     }
     return total;
 }
+
+}  // namespace fendrix

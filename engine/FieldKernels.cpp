@@ -20,6 +20,8 @@
 #include "engine/Vec4.hpp"
 #include "grid/FdtdEngine.hpp"
 
+namespace fendrix {
+
 namespace {
 
 // New E of one block from H of the block (hx, hy, hz), of the block one row /
@@ -159,3 +161,5 @@ void FdtdEngine::updateHPlanes(std::size_t kBegin, std::size_t kEnd) {
         }
     }
 }
+
+}  // namespace fendrix

@@ -39,6 +39,8 @@
 
 #include <cstdint>
 
+namespace fendrix {
+
 // Always inlined, so that the E / H choice (a constant at every call) leaves
 // no branch in the loops.
 #define FENDRIX_AVX2 __attribute__((target("avx2"), always_inline)) inline
@@ -352,9 +354,13 @@ void magneticPlanesWide(FdtdEngine& engine, std::size_t kBegin, std::size_t kEnd
 
 #else
 
+namespace fendrix {
+
 // Other processors and compilers: only the portable kernels exist, and
 // kernelWidth() never asks for these.
 void electricPlanesWide(FdtdEngine&, std::size_t, std::size_t, int) {}
 void magneticPlanesWide(FdtdEngine&, std::size_t, std::size_t, int) {}
 
 #endif
+
+}  // namespace fendrix

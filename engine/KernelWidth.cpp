@@ -5,6 +5,8 @@
 
 #include "engine/KernelWidth.hpp"
 
+namespace fendrix {
+
 #if defined(__x86_64__) && (defined(__GNUC__) || defined(__clang__))
 #define FENDRIX_WIDE_KERNELS 1
 #endif
@@ -48,3 +50,5 @@ const char* kernelWidthName(int floats) {
     if (floats == 8) return "8-float AVX2";
     return "4-float portable";
 }
+
+}  // namespace fendrix

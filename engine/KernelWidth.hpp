@@ -2,6 +2,8 @@
 
 #include <cstddef>
 
+namespace fendrix {
+
 class FdtdEngine;
 
 // How many floats one vector instruction of the field kernels handles: 4 (the
@@ -19,3 +21,5 @@ const char* kernelWidthName(int floats);  // "4-float portable", ...
 // same arithmetic as FdtdEngine::updateEPlanes / updateHPlanes.
 void electricPlanesWide(FdtdEngine& engine, std::size_t kBegin, std::size_t kEnd, int floats);
 void magneticPlanesWide(FdtdEngine& engine, std::size_t kBegin, std::size_t kEnd, int floats);
+
+}  // namespace fendrix

@@ -10,6 +10,8 @@
 #include "geometry/MatMaterial.hpp"
 #include "grid/FdtdEngine.hpp"
 
+namespace fendrix {
+
 // Every engine has at least three mesh lines per axis (checked when the
 // coefficients are allocated), so both the boundary and the neighbour line exist.
 MurBoundary::MurBoundary(FdtdEngine* engine, std::uint32_t axis, bool highSide)
@@ -334,3 +336,5 @@ void MurBoundary::apply(std::size_t kBegin, std::size_t kEnd) {
         }
     }
 }
+
+}  // namespace fendrix

@@ -4,6 +4,8 @@
 #include <cstdint>
 #include <vector>
 
+namespace fendrix {
+
 class FdtdEngine;
 
 // First-order Mur absorbing face. Part of the update is folded into the E
@@ -79,3 +81,5 @@ private:
     void locateRows();
     void saveRows(RowRange rows);
 };
+
+}  // namespace fendrix

@@ -51,6 +51,8 @@
 #include "grid/FdtdEngine.hpp"
 #include "probes/Probe.hpp"
 
+namespace fendrix {
+
 namespace {
 
 // Start and end of a chunk, written only by the calling thread: 4 idle
@@ -439,3 +441,5 @@ std::uint32_t FdtdEngine::sweepSteps() const {
     const double steps = std::floor((planes - 2) / 2);
     return static_cast<std::uint32_t>(std::clamp(steps, 1.0, 16.0));
 }
+
+}  // namespace fendrix

@@ -8,6 +8,8 @@
 #include "grid/BoundaryKind.hpp"
 #include "grid/FdtdEngine.hpp"
 
+namespace fendrix {
+
 namespace {
 
 // Grading of the stretch with the depth rho (0 at the layer's inner edge, 1 at
@@ -265,3 +267,5 @@ void PerfectlyMatchedLayer::correctMagnetic(FdtdEngine& engine, std::size_t k) {
         }
     }
 }
+
+}  // namespace fendrix

@@ -4,6 +4,8 @@
 #include <cstdint>
 #include <vector>
 
+namespace fendrix {
+
 class FdtdEngine;
 
 // Convolutional perfectly matched layer on the absorbing faces (--pml=N): the
@@ -61,3 +63,5 @@ private:
     std::size_t psiFloats[3] = {0, 0, 0};
     std::size_t planeBegin = 0, planeCount = 0;  // the z-planes this process steps
 };
+
+}  // namespace fendrix

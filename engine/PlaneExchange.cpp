@@ -11,6 +11,8 @@
 #include <mpi.h>
 #endif
 
+namespace fendrix {
+
 namespace {
 
 // Message kinds between neighbours; MPI keeps the order of the messages of
@@ -147,3 +149,5 @@ void PlaneExchange::finish() {
     complete(sends->down, 2);
     complete(sends->up, 2);
 }
+
+}  // namespace fendrix

@@ -5,6 +5,8 @@
 #include <memory>
 #include <vector>
 
+namespace fendrix {
+
 class FdtdEngine;
 
 // The border planes of one process in a run over several, traded with the
@@ -60,3 +62,5 @@ private:
     bool finished = false;
     double belowSeconds = 0.0, aboveSeconds = 0.0;  // each written by one stepping thread
 };
+
+}  // namespace fendrix

@@ -2,6 +2,8 @@
 
 #include <cstring>
 
+namespace fendrix {
+
 // Four single-precision floats handled as one 128-bit value: the same field
 // component of four cells of a grid row, a quarter of the row apart. Every
 // operation is lane-wise IEEE single precision, so a vector result equals the
@@ -99,3 +101,5 @@ inline Vec4 shiftDownLane(Vec4 a) {
     return Vec4::make(a.v[1], a.v[2], a.v[3], 0.0f);
 #endif
 }
+
+}  // namespace fendrix

@@ -5,6 +5,8 @@
 #include "common/TextReader.hpp"
 #include "geometry/GeoObject.hpp"
 
+namespace fendrix {
+
 void GeoCube::boundingBox(double out[6]) const {
     for (int axis = 0; axis < 3; ++axis) {
         out[2 * axis] = lower[axis];
@@ -34,3 +36,5 @@ char* GeoCube::parse(char* text) {
     boundingBox(box);
     return pos;
 }
+
+}  // namespace fendrix

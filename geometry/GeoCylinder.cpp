@@ -6,6 +6,8 @@
 #include "common/TextReader.hpp"
 #include "geometry/GeoObject.hpp"
 
+namespace fendrix {
+
 void GeoCylinder::boundingBox(double out[6]) const {
     int equalAxes = 0;
     int runningAxis = 0;
@@ -81,3 +83,5 @@ char* GeoCylinder::parse(char* text) {
     boundingBox(box);
     return pos;
 }
+
+}  // namespace fendrix

@@ -1,5 +1,7 @@
 #include "geometry/GeoObject.hpp"
 
+namespace fendrix {
+
 // Closed intervals: boxes that only touch still meet.
 int GeoObject::overlaps(const double other[6]) const {
     for (int axis = 0; axis < 3; ++axis) {
@@ -7,3 +9,5 @@ int GeoObject::overlaps(const double other[6]) const {
     }
     return 1;
 }
+
+}  // namespace fendrix

@@ -3,6 +3,8 @@
 #include <cstdint>
 #include <vector>
 
+namespace fendrix {
+
 class MatMaterial;
 
 // A solid or sheet body of the description. Each shape belongs to exactly one
@@ -71,3 +73,5 @@ public:
     double position = 0;
     std::vector<double> vertices;  // u0, v0, u1, v1, ...
 };
+
+}  // namespace fendrix

@@ -6,6 +6,8 @@
 #include "common/TextReader.hpp"
 #include "geometry/GeoObject.hpp"
 
+namespace fendrix {
+
 void GeoPolygon::boundingBox(double out[6]) const {
     const std::uint32_t n = normalAxis;
     const std::uint32_t uAxis = (n + 1) % 3;
@@ -89,3 +91,5 @@ char* GeoPolygon::parse(char* text) {
     boundingBox(box);
     return pos;
 }
+
+}  // namespace fendrix

@@ -4,6 +4,8 @@
 
 #include "common/Console.hpp"
 
+namespace fendrix {
+
 // A shape that never claimed a grid point lies between mesh lines or hides
 // behind earlier shapes: most likely a mistake in the description.
 void Geometry::warnUnused() const {
@@ -14,3 +16,5 @@ void Geometry::warnUnused() const {
     }
     std::fflush(stderr);
 }
+
+}  // namespace fendrix

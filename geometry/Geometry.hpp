@@ -6,6 +6,8 @@
 #include "geometry/LumpedElement.hpp"
 #include "geometry/MatMaterial.hpp"
 
+namespace fendrix {
+
 // Owns every material (and through them every shape) and the lumped elements,
 // in description order.
 class Geometry {
@@ -22,3 +24,5 @@ public:
     std::vector<std::unique_ptr<MatMaterial>> materials;
     std::vector<std::unique_ptr<LumpedElement>> lumpedElements;
 };
+
+}  // namespace fendrix

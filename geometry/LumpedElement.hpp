@@ -2,6 +2,8 @@
 
 #include <cstdint>
 
+namespace fendrix {
+
 class FdtdEngine;
 class Results;
 class Excitation;
@@ -22,3 +24,5 @@ struct LumpedElement {
     // line, or null on failure (nothing is registered then).
     char* parse(char* text, FdtdEngine& engine, Results& results, Excitation& excitation);
 };
+
+}  // namespace fendrix

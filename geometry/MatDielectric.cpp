@@ -8,6 +8,8 @@
 #include "geometry/MatMaterial.hpp"
 #include "results/Results.hpp"
 
+namespace fendrix {
+
 char* MatDielectric::parse(char* text, FdtdEngine& /*engine*/, const Results& results) {
     char* pos = text;
     double lossTangent = 0.0;
@@ -25,3 +27,5 @@ char* MatDielectric::parse(char* text, FdtdEngine& /*engine*/, const Results& re
     console::echo("Dielectric %g %g\n", epsR, sigma);
     return pos;
 }
+
+}  // namespace fendrix

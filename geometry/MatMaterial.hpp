@@ -6,6 +6,8 @@
 
 #include "geometry/GeoObject.hpp"
 
+namespace fendrix {
+
 class FdtdEngine;
 class Results;
 
@@ -44,3 +46,5 @@ public:
     double sigma = 0.0;   // S/m, from the loss tangent at the band centre
     double sigmaM = 0.0;
 };
+
+}  // namespace fendrix

@@ -10,6 +10,8 @@
 #include "grid/FdtdEngine.hpp"
 #include "results/Results.hpp"
 
+namespace fendrix {
+
 char* MatMetal::parse(char* text, FdtdEngine& engine, const Results& results) {
     char* pos = text;
     double rho = 0.0;
@@ -43,3 +45,5 @@ char* MatMetal::parse(char* text, FdtdEngine& engine, const Results& results) {
     console::echo("Metal %g %g %g\n", rho, thickness, roughness);
     return pos;
 }
+
+}  // namespace fendrix

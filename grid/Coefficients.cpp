@@ -1,6 +1,8 @@
 #include "grid/BoundaryKind.hpp"
 #include "grid/FdtdEngine.hpp"
 
+namespace fendrix {
+
 // Every face starts as a perfectly conducting wall: zero capacitance sums for
 // the tangential E on both end planes, and for the E that would point out of
 // the mesh on the last plane. A process writes the planes it stores.
@@ -82,3 +84,5 @@ void FdtdEngine::computeCoefficients() {
         }
     }
 }
+
+}  // namespace fendrix

@@ -6,6 +6,8 @@
 #include "common/AlignedMemory.hpp"
 #include "grid/FdtdEngine.hpp"
 
+namespace fendrix {
+
 namespace {
 
 // A block set: the 12 floats of the first table interleaved with the 12 of the
@@ -99,3 +101,5 @@ bool FdtdEngine::compressCoefficients() {
     curlSetCount = sB;
     return true;
 }
+
+}  // namespace fendrix

@@ -8,6 +8,8 @@
 #include "common/ProcessGroup.hpp"
 #include "grid/FdtdEngine.hpp"
 
+namespace fendrix {
+
 int FdtdEngine::allocateCoefficients() {
     static const char kAxisName[3] = {'x', 'y', 'z'};
     // The time step needs an interior node on every axis, and cell sizes, the
@@ -71,7 +73,6 @@ int FdtdEngine::allocateCoefficients() {
     return 0;
 }
 
-
 std::uint32_t FdtdEngine::lineIndex(int axis, double coordinate, bool cellMode) const {
     const double* x = meshLines[axis].data();
     const std::uint32_t count = lineCount[axis];
@@ -110,3 +111,5 @@ bool FdtdEngine::splitPlanes(int processes, int process) {
     storedEnd = std::min(ownedEnd + 1, nz);
     return true;
 }
+
+}  // namespace fendrix

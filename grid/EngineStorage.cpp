@@ -10,6 +10,8 @@
 #include "grid/FdtdEngine.hpp"
 #include "probes/Probe.hpp"
 
+namespace fendrix {
+
 namespace {
 
 int availableProcessors() {
@@ -34,3 +36,5 @@ FdtdEngine::~FdtdEngine() {
     alignedRelease(keepIndex);
     alignedRelease(curlIndex);
 }
+
+}  // namespace fendrix

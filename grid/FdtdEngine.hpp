@@ -7,6 +7,8 @@
 #include <memory>
 #include <vector>
 
+namespace fendrix {
+
 // Declared only: the engine holds these through pointers, and its
 // constructor and destructor (grid/EngineStorage.cpp) see them whole.
 class Excitation;
@@ -199,3 +201,5 @@ public:
     // null in a run of one process.
     PlaneExchange* exchange = nullptr;
 };
+
+}  // namespace fendrix

@@ -9,6 +9,8 @@
 #include "grid/BoundaryKind.hpp"
 #include "grid/FdtdEngine.hpp"
 
+namespace fendrix {
+
 namespace {
 
 bool reportOutOfMemory() {
@@ -93,3 +95,5 @@ bool FdtdEngine::buildGrid(std::unique_ptr<Excitation> source) {
     std::fflush(stdout);
     return true;
 }
+
+}  // namespace fendrix

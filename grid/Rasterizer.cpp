@@ -9,6 +9,8 @@
 #include "geometry/Geometry.hpp"
 #include "grid/FdtdEngine.hpp"
 
+namespace fendrix {
+
 namespace {
 
 // Relative material values at one sample point.
@@ -347,3 +349,5 @@ void FdtdEngine::fillLumpedElements() {
         }
     }
 }
+
+}  // namespace fendrix

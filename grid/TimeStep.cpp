@@ -8,6 +8,8 @@
 #include "common/ProcessGroup.hpp"
 #include "grid/FdtdEngine.hpp"
 
+namespace fendrix {
+
 namespace {
 
 // One coupling term of the curl-curl operator: 1 / (u * v), the product formed
@@ -127,3 +129,5 @@ void FdtdEngine::computeTimeStep() {
         if (s > sMax) sMax = s;
     timeStep = 2.0 / std::sqrt(processes::largest(sMax));
 }
+
+}  // namespace fendrix

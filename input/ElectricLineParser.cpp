@@ -12,6 +12,8 @@
 #include "probes/Probe.hpp"
 #include "results/Results.hpp"
 
+namespace fendrix {
+
 namespace {
 
 // A real, or the single character 'x' for "none" (the value is then left as
@@ -110,3 +112,5 @@ char* LumpedElement::parse(char* text, FdtdEngine& engine, Results& results, Exc
     axis = a;
     return pos;
 }
+
+}  // namespace fendrix

@@ -12,6 +12,8 @@
 #include "probes/Probe.hpp"
 #include "results/Results.hpp"
 
+namespace fendrix {
+
 namespace {
 
 // The results writer pairs port n with the n-th column of the scattering
@@ -135,3 +137,5 @@ char* Geometry::parseShapes(char* text, MatMaterial& material) {
     if (lineFeed == nullptr) return nullptr;
     return lineFeed + 1;
 }
+
+}  // namespace fendrix

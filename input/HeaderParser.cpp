@@ -10,6 +10,8 @@
 #include "input/MeshParser.hpp"
 #include "input/ParseLocation.hpp"
 
+namespace fendrix {
+
 namespace {
 
 using namespace parse_error;
@@ -148,3 +150,5 @@ int Simulation::parse(char* text) {
     if (error < 0) parseLocation.resolve();
     return error;
 }
+
+}  // namespace fendrix

@@ -11,6 +11,8 @@
 #include "grid/FdtdEngine.hpp"
 #include "input/ParseLocation.hpp"
 
+namespace fendrix {
+
 char* parseMeshLines(char* text, FdtdEngine& engine, int& error) {
     char* pos = text;
     for (int axis = 0; axis < 3; ++axis) {
@@ -52,3 +54,5 @@ char* parseMeshLines(char* text, FdtdEngine& engine, int& error) {
     if (error != 0) return nullptr;
     return pos;
 }
+
+}  // namespace fendrix

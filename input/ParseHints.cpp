@@ -10,6 +10,8 @@
 #include "common/ErrorNumbers.hpp"
 #include "input/ParseLocation.hpp"
 
+namespace fendrix {
+
 namespace {
 
 bool startsWith(const std::string& text, const char* prefix) {
@@ -167,3 +169,5 @@ std::vector<std::string> parseErrorHints(int error) {
         hints.emplace_back("The line holds a tab: separate the fields with single blanks.");
     return hints;
 }
+
+}  // namespace fendrix

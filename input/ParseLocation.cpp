@@ -4,6 +4,8 @@
 
 #include "common/ErrorNumbers.hpp"
 
+namespace fendrix {
+
 ParseLocation parseLocation;
 
 // The line feeds are recorded before any parser overwrites a separator with NUL,
@@ -121,3 +123,5 @@ const char* parseErrorMeaning(int error) {
         return "The description is malformed.";
     }
 }
+
+}  // namespace fendrix

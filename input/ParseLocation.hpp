@@ -4,6 +4,8 @@
 #include <string>
 #include <vector>
 
+namespace fendrix {
+
 // Where the description parser is, so that a readable-mode error can name the
 // failing line. Simulation::parse records the line feeds before any separator
 // is overwritten; each line parser sets `lineStart` before it reads a line.
@@ -34,3 +36,5 @@ const char* parseErrorMeaning(int error);
 // Sentences saying what to change in the failing line, from its text and the
 // parser's field hint (input/ParseHints.cpp); empty when nothing specific is known.
 std::vector<std::string> parseErrorHints(int error);
+
+}  // namespace fendrix

@@ -5,6 +5,8 @@
 #include "grid/FdtdEngine.hpp"
 #include "probes/Probe.hpp"
 
+namespace fendrix {
+
 CurrentProbe::CurrentProbe(FdtdEngine* engine, const std::vector<double>* frequencies)
     : VoltageProbe(engine, frequencies) {
     isCurrent = 1;
@@ -84,3 +86,5 @@ double CurrentProbe::combine(const std::vector<float>& values) const {
     for (std::size_t i = 0; i + 1 < values.size(); i += 2) sum += values[i] - values[i + 1];
     return sum;
 }
+
+}  // namespace fendrix

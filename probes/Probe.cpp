@@ -5,6 +5,8 @@
 #include "common/Console.hpp"
 #include "grid/FdtdEngine.hpp"
 
+namespace fendrix {
+
 // Snaps both corners to grid indices. An E probe (voltage) sums edges between
 // mesh lines, so it takes the nearest line; an H probe loops around cells, so it
 // takes the cell that contains the coordinate.
@@ -17,3 +19,5 @@ void Probe::place(const double p1[3], const double p2[3]) {
         highIndex[a] = engine->lineIndex(a, p2[a], cellMode);
     }
 }
+
+}  // namespace fendrix

@@ -4,6 +4,8 @@
 #include <cstdint>
 #include <vector>
 
+namespace fendrix {
+
 class FdtdEngine;
 
 // Something that samples the fields once per chunk of time steps and keeps a
@@ -63,3 +65,5 @@ public:
     void listTerms(std::vector<FieldTerm>& out) const override;
     double combine(const std::vector<float>& values) const override;
 };
+
+}  // namespace fendrix

@@ -14,6 +14,8 @@
 #include "grid/FdtdEngine.hpp"
 #include "probes/Probe.hpp"
 
+namespace fendrix {
+
 void FdtdEngine::sampleSharedProbes() {
     // Node values of the first owned plane read the plane below.
     exchange->shareForSampling();
@@ -53,3 +55,5 @@ void FdtdEngine::sampleSharedProbes() {
         port->accumulate(static_cast<float>(port->combine(values)));
     }
 }
+
+}  // namespace fendrix

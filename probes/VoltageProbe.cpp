@@ -5,6 +5,8 @@
 #include "grid/FdtdEngine.hpp"
 #include "probes/Probe.hpp"
 
+namespace fendrix {
+
 VoltageProbe::VoltageProbe(FdtdEngine* engine, const std::vector<double>* frequencies)
     : Probe(engine), frequencies(frequencies), spectrum(frequencies ? frequencies->size() : 0) {}
 
@@ -56,3 +58,5 @@ double VoltageProbe::combine(const std::vector<float>& values) const {
     for (const float v : values) sum += v;
     return sum;
 }
+
+}  // namespace fendrix

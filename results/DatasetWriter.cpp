@@ -12,6 +12,8 @@
 #include "results/RadiationSetup.hpp"
 #include "results/Results.hpp"
 
+namespace fendrix {
+
 namespace {
 
 using Complex = std::complex<double>;
@@ -131,3 +133,5 @@ bool Results::encodeDataset(const PortParameters& ports, const RadiationSetup* r
     if (!ok) writeFailure = "writing '" + out.temporary + "' failed: " + out.cause();
     return ok;
 }
+
+}  // namespace fendrix

@@ -13,6 +13,8 @@
 #include "grid/FdtdEngine.hpp"
 #include "results/RadiationSetup.hpp"
 
+namespace fendrix {
+
 namespace {
 
 // Distance of the box from the grid border in nodes: at least 2, so that every
@@ -172,3 +174,5 @@ void FdtdEngine::nodeH(std::uint32_t x, std::uint32_t y, std::uint32_t z, double
         out[a] = sum * (0.5 / (lines[p + 1] - lines[p - 1]));
     }
 }
+
+}  // namespace fendrix

@@ -6,6 +6,8 @@
 
 #include "probes/Probe.hpp"
 
+namespace fendrix {
+
 class RadiationSetup;
 
 // One face of the Huygens box: a running single-frequency transform of the full
@@ -30,3 +32,5 @@ public:
     std::vector<std::complex<float>> eSpectrum;
     std::vector<std::complex<float>> hSpectrum;
 };
+
+}  // namespace fendrix

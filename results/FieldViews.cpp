@@ -18,6 +18,8 @@
 #include "results/Results.hpp"
 #include "results/ViewFiles.hpp"
 
+namespace fendrix {
+
 namespace {
 
 // Processor time of the calling (main) thread: what the views take from the
@@ -369,3 +371,5 @@ void FieldViews::writeMaps() {
         writeCollections(m.plane, "map_" + m.plane.name, true);
     }
 }
+
+}  // namespace fendrix

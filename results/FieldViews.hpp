@@ -10,6 +10,8 @@
 #include "results/ViewRequest.hpp"
 #include "results/VtkFile.hpp"
 
+namespace fendrix {
+
 class FdtdEngine;
 class Results;
 class VoltageProbe;
@@ -98,3 +100,5 @@ private:
     std::vector<std::complex<double>> voltageSums, currentSums;  // per map frequency
     bool failed = false;          // a write failed: reported once, nothing written after it
 };
+
+}  // namespace fendrix

@@ -2,6 +2,8 @@
 
 #include "grid/FdtdEngine.hpp"
 
+namespace fendrix {
+
 NodeFields::NodeFields(const FdtdEngine& grid) : engine(grid) {
     const std::uint32_t nv = engine.Nv;
     for (int a = 0; a < 3; ++a) {
@@ -114,3 +116,5 @@ float NodeFields::metal(int axis, const std::uint32_t node[3]) const {
     }
     return 1.0f;
 }
+
+}  // namespace fendrix

@@ -3,6 +3,8 @@
 #include <cstdint>
 #include <vector>
 
+namespace fendrix {
+
 class FdtdEngine;
 
 // Physical field values at the mesh nodes from the stored line integrals, for
@@ -43,3 +45,5 @@ private:
     double layerH(int axis, int comp, int across, std::uint32_t layer, const std::uint32_t node[3]) const;
     bool conductorEdge(const std::uint32_t p[3], int c) const;
 };
+
+}  // namespace fendrix

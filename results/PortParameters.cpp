@@ -9,6 +9,8 @@
 #include "results/RadiationSetup.hpp"
 #include "results/Results.hpp"
 
+namespace fendrix {
+
 namespace {
 
 using Complex = std::complex<double>;
@@ -107,3 +109,5 @@ bool Results::computeRadiationFigures(const PortParameters& ports, RadiationSetu
     out.efficiency = 100.0 * radiation.radiatedPower / inputPower;
     return true;
 }
+
+}  // namespace fendrix

@@ -4,6 +4,8 @@
 #include <cstddef>
 #include <vector>
 
+namespace fendrix {
+
 class RadiationSetup;
 class VoltageProbe;
 
@@ -29,3 +31,5 @@ struct RadiationFigures {
 // frequencies; `above` is the first analysis frequency at or above it.
 double inputPowerAt(const PortParameters& ports, const std::vector<double>& frequencies, std::size_t above,
                     double frequency);
+
+}  // namespace fendrix

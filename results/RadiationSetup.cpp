@@ -13,6 +13,8 @@
 #include "common/ParallelRanges.hpp"
 #include "common/PhysicalConstants.hpp"
 
+namespace fendrix {
+
 namespace {
 
 constexpr double kInverseLightSpeed = 3.3356409519815204e-9;  // s/m
@@ -314,3 +316,5 @@ void RadiationSetup::finishPattern() {
             if (std::abs(value) < 2e-6) value = {0.0, 0.0};
         }
 }
+
+}  // namespace fendrix

@@ -4,6 +4,8 @@
 #include <cstdint>
 #include <vector>
 
+namespace fendrix {
+
 // The far-field request of the Radiation line: angle grids, and the sums of the
 // near-to-far-field transform over the six faces of the Huygens box.
 // Direction index = elevation index * azimuthCount + azimuth index.
@@ -39,3 +41,5 @@ public:
     float muR = 1.0f;
     int threadCount = 1;  // threads of the direction loop (the stepping threads)
 };
+
+}  // namespace fendrix

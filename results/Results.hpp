@@ -5,6 +5,8 @@
 #include <string>
 #include <vector>
 
+namespace fendrix {
+
 class VoltageProbe;
 class CurrentProbe;
 class RadiationSetup;
@@ -41,3 +43,5 @@ public:
     std::string writeFailure;  // why the file could not be written, for the message
     std::uint32_t headerSize = 0;
 };
+
+}  // namespace fendrix

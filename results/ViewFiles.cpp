@@ -10,6 +10,8 @@
 #include "common/Console.hpp"
 #include "common/ErrorNumbers.hpp"
 
+namespace fendrix {
+
 std::string viewFolder(const std::string& resultsFile) {
     std::filesystem::path path(resultsFile);
     return (path.parent_path() / (path.stem().string() + "_views")).string();
@@ -108,3 +110,5 @@ bool freeBytes(const std::string& folder, std::uint64_t& bytes) {
     bytes = std::uint64_t{info.f_bavail} * info.f_frsize;
     return true;
 }
+
+}  // namespace fendrix

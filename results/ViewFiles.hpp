@@ -3,6 +3,8 @@
 #include <cstdint>
 #include <string>
 
+namespace fendrix {
+
 // The files of the field views on disk: their folder and names, the leftovers
 // of an earlier run, and the space they will take.
 
@@ -37,3 +39,5 @@ bool freeBytes(const std::string& folder, std::uint64_t& bytes);
 // bytes free in the views' folder. 0 when it fits, 1 after a warning (more
 // than half of the free space), or the run_error number after an error.
 int checkViewSpace(std::uint64_t fewest, std::uint64_t most, std::uint64_t free, const std::string& folder);
+
+}  // namespace fendrix

@@ -3,6 +3,8 @@
 #include <cstdint>
 #include <vector>
 
+namespace fendrix {
+
 // Field views asked for on the command line: time-domain snapshots every
 // `snapshotEvery` steps (of the whole grid when no plane is named) and
 // frequency-domain maps on planes at chosen frequencies.
@@ -19,3 +21,5 @@ struct ViewRequest {
 
     bool any() const { return snapshotEvery != 0 || !mapPlanes.empty(); }
 };
+
+}  // namespace fendrix

@@ -5,6 +5,8 @@
 
 #include "common/NewFile.hpp"
 
+namespace fendrix {
+
 namespace {
 
 // The machines this runs on are little-endian, as the files declare.
@@ -94,3 +96,5 @@ bool writeCollection(const std::string& path, const std::vector<VtkCollectionEnt
     file.write(xml.data(), xml.size());
     return finish(file, failure);
 }
+
+}  // namespace fendrix

@@ -5,6 +5,8 @@
 #include <string>
 #include <vector>
 
+namespace fendrix {
+
 // VTK XML files that ParaView, VisIt and PyVista open directly: rectilinear
 // grids (.vtr) with raw little-endian data appended after the XML, and the
 // collections (.pvd) that bind a series of them to times or frequencies.
@@ -32,3 +34,5 @@ struct VtkCollectionEntry {
 
 bool writeCollection(const std::string& path, const std::vector<VtkCollectionEntry>& entries,
                      std::string& failure);
+
+}  // namespace fendrix

@@ -17,6 +17,8 @@
 #include "driver/Simulation.hpp"
 #include "grid/FdtdEngine.hpp"
 
+namespace fendrix {
+
 // What the tests share: files and scratch folders, the real binary as a
 // process, captured output, descriptions built in memory, the dataset reader
 // and hand-built grids.
@@ -189,3 +191,5 @@ struct HandGrid {
 };
 
 }  // namespace testing_support
+
+}  // namespace fendrix

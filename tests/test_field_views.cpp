@@ -15,6 +15,8 @@
 #include "probes/Probe.hpp"
 #include "results/NodeFields.hpp"
 
+using namespace fendrix;
+
 namespace {
 
 int readOptions(const std::vector<std::string>& args, ViewRequest& request) {

@@ -6,6 +6,8 @@
 #include "common/PhysicalConstants.hpp"
 #include "tests/TestSupport.hpp"
 
+using namespace fendrix;
+
 using namespace testing_support;
 
 namespace {

@@ -3,6 +3,8 @@
 // reproducible end: the same step and the same bytes on any thread count.
 #include "tests/TestSupport.hpp"
 
+using namespace fendrix;
+
 using namespace testing_support;
 
 namespace {

@@ -11,6 +11,8 @@
 #include "common/ErrorNumbers.hpp"
 #include "results/ViewFiles.hpp"
 
+using namespace fendrix;
+
 using namespace testing_support;
 namespace fs = std::filesystem;
 

@@ -4,6 +4,8 @@
 #include "probes/Probe.hpp"
 #include "tests/TestSupport.hpp"
 
+using namespace fendrix;
+
 using namespace testing_support;
 
 namespace {

@@ -2,6 +2,8 @@
 // lines, on a line, at a corner, and where two sheets meet.
 #include "tests/TestSupport.hpp"
 
+using namespace fendrix;
+
 using namespace testing_support;
 
 namespace {

@@ -5,6 +5,8 @@
 
 #include "tests/TestSupport.hpp"
 
+using namespace fendrix;
+
 using namespace testing_support;
 namespace fs = std::filesystem;
 

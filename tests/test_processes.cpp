@@ -4,6 +4,8 @@
 // message and one status.
 #include "tests/TestSupport.hpp"
 
+using namespace fendrix;
+
 using namespace testing_support;
 namespace fs = std::filesystem;
 

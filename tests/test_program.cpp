@@ -4,6 +4,8 @@
 
 #include "tests/TestSupport.hpp"
 
+using namespace fendrix;
+
 using namespace testing_support;
 namespace fs = std::filesystem;
 

@@ -8,6 +8,8 @@
 #include "common/ProcessGroup.hpp"
 #include "driver/ProgressRate.hpp"
 
+using namespace fendrix;
+
 using namespace testing_support;
 namespace fs = std::filesystem;
 

@@ -10,6 +10,8 @@
 #include "results/RadiationSetup.hpp"
 #include "tests/TestSupport.hpp"
 
+using namespace fendrix;
+
 using namespace testing_support;
 namespace fs = std::filesystem;
 using cd = std::complex<double>;

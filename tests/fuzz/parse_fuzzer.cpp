@@ -7,6 +7,8 @@
 #include "common/Console.hpp"
 #include "driver/Simulation.hpp"
 
+using namespace fendrix;
+
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     console::setVerbosity(-1);
     char* text = static_cast<char*>(std::malloc(size + 1));
