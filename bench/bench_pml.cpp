@@ -28,8 +28,8 @@
 #include <string>
 #include <vector>
 
-#include "common/PhysicalConstants.hpp"
 #include "common/Console.hpp"
+#include "common/PhysicalConstants.hpp"
 #include "driver/Simulation.hpp"
 #include "grid/FdtdEngine.hpp"
 

@@ -77,6 +77,11 @@ void errorText(const char* format, ...) {
     va_end(args);
 }
 
+void flush() {
+    std::fflush(stdout);
+    std::fflush(stderr);
+}
+
 }  // namespace console
 
 }  // namespace fendrix

@@ -32,6 +32,8 @@ void error(const char* format, ...) __attribute__((format(printf, 1, 2)));
 void detail(const char* format, ...) __attribute__((format(printf, 1, 2)));
 // printf to standard error as it stands, for the few messages of another form.
 void errorText(const char* format, ...) __attribute__((format(printf, 1, 2)));
+// Hands everything printed so far on (before a pause, a long step or the exit).
+void flush();
 
 }  // namespace console
 

@@ -4,9 +4,9 @@
 #include <cstring>
 #include <vector>
 
+#include "common/Console.hpp"
 #include "common/ErrorNumbers.hpp"
 #include "common/ProcessGroup.hpp"
-#include "common/Console.hpp"
 #include "driver/Clock.hpp"
 #include "driver/DecayMonitor.hpp"
 #include "driver/ProgressReport.hpp"
@@ -130,7 +130,7 @@ int Simulation::stepUntilDecayed(std::uint32_t chunk, ProgressReport& progress) 
             decision = kUnstableField;
         } else if (abortFileExists()) {
             console::warning("User termination before energy decayed.\n");
-            std::fflush(stderr);
+            console::flush();
             decision = kStop;
         } else if (decay.decayed()) {
             decision = kStop;
@@ -166,7 +166,7 @@ int Simulation::finishRun(std::int64_t loopEnd) {
         // look like a success to the host that reads it next.
         resultsLost = !results.writeFailure.empty();
     }
-    std::fflush(stdout);
+    console::flush();
     if (resultsLost) return run_error::kResultsLost;
     // The results are in place, but a host must not take the views as whole.
     return views.active() && views.lost() ? run_error::kViewsLost : 0;

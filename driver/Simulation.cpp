@@ -2,9 +2,9 @@
 
 #include <cstdio>
 
+#include "common/Console.hpp"
 #include "common/ErrorNumbers.hpp"
 #include "common/ProcessGroup.hpp"
-#include "common/Console.hpp"
 #include "driver/Clock.hpp"
 #include "driver/SetupChecks.hpp"
 #include "engine/KernelWidth.hpp"

@@ -4,9 +4,9 @@
 #include <cstring>
 #include <memory>
 
+#include "common/Console.hpp"
 #include "common/ErrorNumbers.hpp"
 #include "common/ProcessGroup.hpp"
-#include "common/Console.hpp"
 #include "driver/CommandLine.hpp"
 #include "driver/InputFile.hpp"
 #include "driver/Simulation.hpp"
@@ -51,7 +51,7 @@ int main(int argc, char** argv) {
     if (status == 0) status = runFendrix(argc, argv);
     // All output is out before the processes meet to finish: the launcher
     // ends the others when the first one exits with a failure.
-    std::fflush(stdout);
+    console::flush();
     processes::finish();
     return status;
 }

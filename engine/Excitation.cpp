@@ -67,7 +67,7 @@ void Excitation::prepare(double dt) {
     // No port 1, or a direction that is not an axis: the run has no source.
     if (excitedAxis < 0 || excitedAxis > 2) {
         console::warning("No excitation.\n");
-        std::fflush(stderr);
+        console::flush();
         excitationLength = 0xFFFFFFFFu;
         return;
     }

@@ -14,7 +14,7 @@ void Geometry::warnUnused() const {
             if (shape->used == 0) console::warning("Unused element detected.\n");
         }
     }
-    std::fflush(stderr);
+    console::flush();
 }
 
 }  // namespace fendrix

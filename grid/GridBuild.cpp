@@ -92,7 +92,7 @@ bool FdtdEngine::buildGrid(std::unique_ptr<Excitation> source) {
             console::say("Perfectly matched layer: %u cells, %.1f MBytes of auxiliary fields\n", pmlCells,
                         static_cast<double>(pml->bytes()) / (1 << 20));
     }
-    std::fflush(stdout);
+    console::flush();
     return true;
 }
 

@@ -292,7 +292,7 @@ void FdtdEngine::fillLumpedElements() {
             if (element->line > 0)
                 console::detail("Electric line %u: both ends are nearest to the same %c mesh line.\n",
                              element->line, "xyz"[d]);
-            std::fflush(stderr);
+            console::flush();
             continue;
         }
         const int a = (d + 1) % 3;

@@ -7,9 +7,9 @@
 #include <cstdio>
 #include <cstring>
 
+#include "common/Console.hpp"
 #include "common/PhysicalConstants.hpp"
 #include "common/ProcessGroup.hpp"
-#include "common/Console.hpp"
 #include "grid/FdtdEngine.hpp"
 #include "results/RadiationSetup.hpp"
 
