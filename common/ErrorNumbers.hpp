@@ -74,6 +74,13 @@ inline constexpr int kPmlCells = -50;           // --pml=N with N not a whole nu
 inline constexpr int kPmlTooFewCells = -51;     // an axis too short for its layers and some cells between
 inline constexpr int kPmlElementInLayer = -52;  // an Electric line (port or element) inside a layer
 inline constexpr int kPmlFarFieldInLayer = -53;  // the Radiation line's Huygens box inside a layer
+// Far field at more frequencies (--far-field-freq; checked before the run).
+inline constexpr int kFarFieldFrequencyValue = -54;   // not a list of positive numbers in hertz
+inline constexpr int kFarFieldFrequencyCount = -55;   // more than 64 frequencies
+inline constexpr int kFarFieldFrequencyTwice = -56;   // a frequency listed twice (same single-precision value)
+inline constexpr int kFarFieldWithoutRadiation = -57;  // the description has no Radiation line
+inline constexpr int kFarFieldOutsideBand = -58;      // outside the Freq line's band
+inline constexpr int kFarFieldAliased = -59;          // above half the rate at which the probes sample
 }  // namespace run_error
 
 }  // namespace fendrix

@@ -1,6 +1,7 @@
 #include "driver/CommandLine.hpp"
 
 #include <cerrno>
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -18,6 +19,7 @@ namespace {
 constexpr int kDefaultPmlCells = 8;
 constexpr int kFewestPmlCells = 4;
 constexpr int kMostPmlCells = 32;
+constexpr std::size_t kMostFarFieldFrequencies = 64;
 
 // The -v, -t and -r options are recognised by their first two characters.
 bool isShortOption(const char* arg, char letter) { return arg[0] == '-' && arg[1] == letter; }
@@ -28,7 +30,7 @@ bool printUsageIfAsked(int argc, char** argv) {
         asked = asked || std::strcmp(argv[i], "-h") == 0 || std::strcmp(argv[i], "--help") == 0;
     if (!asked) return false;
     console::print(
-        "Usage: fendrix DESCRIPTION [-vN] [-tN] [-r] [--pml[=N]] [view options]\n"
+        "Usage: fendrix DESCRIPTION [-vN] [-tN] [-r] [--pml[=N]] [--far-field-freq=F[,F...]] [view options]\n"
         "       fendrix --help\n"
         "Runs the simulation that the description file sets out and writes its results dataset.\n"
         "\n"
@@ -42,6 +44,11 @@ bool printUsageIfAsked(int argc, char** argv) {
         "  --pml[=N]   a perfectly matched layer of N cells (4 to %d, default %d) in place of the\n"
         "              first-order absorber on every absorbing face (Boundary code 2): far less\n"
         "              reflection, so antennas and open structures need less air around them.\n"
+        "  --far-field-freq=F[,F...]\n"
+        "              the far field also at these frequencies in Hz (up to 64, inside the Freq band;\n"
+        "              needs a Radiation line): one more results file for each, named after the\n"
+        "              results file and the frequency, and a table NAME_farfield.csv of directivity,\n"
+        "              efficiency, gain, realized gain, front-to-back ratio and beamwidths.\n"
         "  -h, --help  print this help and exit.\n"
         "Field views (files in a folder beside the results file, named after it):\n"
         "  --snapshot-every=N           E and H every N steps, of the whole grid or of:\n"
@@ -54,6 +61,49 @@ bool printUsageIfAsked(int argc, char** argv) {
         "Warnings and errors go to standard error. The user guide lists every message and exit status.\n",
         kMaxThreads, kMostPmlCells, kDefaultPmlCells);
     return true;
+}
+
+// Reads "F[,F...]" (positive finite numbers in hertz, no blanks) onto `out`.
+bool readFrequencyList(const char* text, std::vector<double>& out) {
+    for (const char* p = text;;) {
+        if (*p == ' ' || *p == '\t' || *p == '\0') return false;
+        char* end = nullptr;
+        errno = 0;
+        const double f = std::strtod(p, &end);
+        if (end == p || errno == ERANGE || !std::isfinite(f) || !(f > 0.0)) return false;
+        if (*end != '\0' && *end != ',') return false;
+        out.push_back(f);
+        if (*end == '\0') return true;
+        p = end + 1;
+    }
+}
+
+int checkFarFieldFrequencies(const RunOptions& options) {
+    const char* arg = options.farFieldArgument;
+    if (options.farFieldMalformed) {
+        console::error("%s: far-field frequencies are positive numbers in hertz, separated by commas without "
+                       "blanks (for example --far-field-freq=2.2e9,2.45e9).\n",
+                       arg);
+        return run_error::kFarFieldFrequencyValue;
+    }
+    const std::vector<double>& list = options.farFieldFrequencies;
+    if (list.size() > kMostFarFieldFrequencies) {
+        console::error("%s: at most %zu far-field frequencies in one run (%zu given).\n", arg,
+                       kMostFarFieldFrequencies, list.size());
+        return run_error::kFarFieldFrequencyCount;
+    }
+    // The far field is computed at the single-precision value of a frequency,
+    // as for the Radiation line: two numbers with the same such value would
+    // give the same results twice.
+    for (std::size_t i = 0; i < list.size(); ++i)
+        for (std::size_t j = 0; j < i; ++j)
+            if (static_cast<float>(list[i]) == static_cast<float>(list[j])) {
+                console::error("%s: the far-field frequency %.12g Hz is listed twice (%.12g Hz is the same in "
+                               "single precision); list each frequency once.\n",
+                               arg, list[i], list[j]);
+                return run_error::kFarFieldFrequencyTwice;
+            }
+    return 0;
 }
 
 bool takeExtraOption(const char* arg, RunOptions& options) {
@@ -71,6 +121,12 @@ bool takeExtraOption(const char* arg, RunOptions& options) {
             const bool whole = end != arg + 6 && *end == '\0' && errno == 0;
             options.pmlCells = whole && n >= kFewestPmlCells && n <= kMostPmlCells ? static_cast<int>(n) : -1;
         }
+        return true;
+    }
+    if (std::strncmp(arg, "--far-field-freq=", 17) == 0) {
+        options.farFieldArgument = arg;
+        options.farFieldMalformed =
+            options.farFieldMalformed || !readFrequencyList(arg + 17, options.farFieldFrequencies);
         return true;
     }
     return false;
@@ -115,6 +171,8 @@ int readCommandLine(int argc, char** argv, RunOptions& options) {
                        options.pmlArgument, kFewestPmlCells, kMostPmlCells, kDefaultPmlCells);
         return run_error::kPmlCells;
     }
+    if (options.farFieldArgument != nullptr)
+        if (const int status = checkFarFieldFrequencies(options)) return status;
     return readViewOptions(viewArguments, options.views);
 }
 

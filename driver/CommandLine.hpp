@@ -1,5 +1,7 @@
 #pragma once
 
+#include <vector>
+
 #include "results/ViewRequest.hpp"
 
 namespace fendrix {
@@ -15,6 +17,11 @@ struct RunOptions {
     int pmlCells = 0;
     const char* pmlArgument = nullptr;
     ViewRequest views;
+    // --far-field-freq=F[,F...]: more far-field frequencies in hertz, as given
+    // (farFieldArgument names the last such argument).
+    std::vector<double> farFieldFrequencies;
+    const char* farFieldArgument = nullptr;
+    bool farFieldMalformed = false;
 };
 
 // What readCommandLine found besides errors (which are negative statuses).

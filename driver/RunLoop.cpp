@@ -12,6 +12,7 @@
 #include "driver/ProgressReport.hpp"
 #include "driver/Simulation.hpp"
 #include "engine/PlaneExchange.hpp"
+#include "results/PortParameters.hpp"
 
 namespace fendrix {
 
@@ -149,6 +150,7 @@ int Simulation::finishRun(std::int64_t loopEnd) {
         ProgressReport::farFieldCode();
         // The transform's directions are shared by the threads that may step.
         radiation->threadCount = std::min(threadCount, grid.processorCount);
+        for (ExtraFarField& extra : extraFarFields) extra.setup->threadCount = radiation->threadCount;
         grid.analyzeProbes();
         console::say("Time for calculating radiation: %1.1f sec\n",
                         (clockMilliseconds() - loopEnd) * 0.001);
@@ -156,7 +158,8 @@ int Simulation::finishRun(std::int64_t loopEnd) {
 
     if (views.active()) views.finish();
     bool resultsLost = false;
-    if (processes::rank() == 0 && !results.writeDataset(radiation.get())) {
+    RadiationFigures figures;  // the Radiation line's, for the far-field table
+    if (processes::rank() == 0 && !results.writeDatasetAs(results.fileName, radiation.get(), &figures)) {
         console::error("Can't save results into file.\n");
         if (!results.writeFailure.empty())
             console::detail("Results file '%s': %s.\n", results.fileName.c_str(),
@@ -165,6 +168,9 @@ int Simulation::finishRun(std::int64_t loopEnd) {
         // it always has; a whole run whose file could not be written must not
         // look like a success to the host that reads it next.
         resultsLost = !results.writeFailure.empty();
+    } else if (processes::rank() == 0 && radiation && !farFieldFrequencies.empty()) {
+        // The far field at the other listed frequencies, and the table of all.
+        resultsLost = !writeFarFieldResults(results, *radiation, figures, extraFarFields);
     }
     console::flush();
     if (resultsLost) return run_error::kResultsLost;

@@ -1,11 +1,13 @@
 #include "driver/Simulation.hpp"
 
+#include <algorithm>
 #include <cstdio>
 
 #include "common/Console.hpp"
 #include "common/ErrorNumbers.hpp"
 #include "common/ProcessGroup.hpp"
 #include "driver/Clock.hpp"
+#include "driver/FarFieldFrequencies.hpp"
 #include "driver/SetupChecks.hpp"
 #include "engine/KernelWidth.hpp"
 #include "engine/PlaneExchange.hpp"
@@ -40,6 +42,7 @@ int Simulation::setup() {
     warnOffGrid(*engine, geometry);
     if (int error = checkPortLengths(*engine, geometry)) return error;
     if (int error = checkPmlPlacement(*engine, geometry, radiation.get())) return error;
+    if (int error = checkFarFieldRadiation(farFieldFrequencies, radiation.get())) return error;
     // Process 0 alone writes the results.
     const bool writes = processes::rank() == 0;
     if (int error = processes::worstStatus(writes ? checkResultsPath(results.fileName, views.request.any()) : 0))
@@ -56,6 +59,12 @@ int Simulation::setup() {
         engine->exchange = exchange.get();
     }
     if (int error = checkTimeStep(engine->timeStep, topFrequency)) return error;
+    if (!farFieldFrequencies.empty()) {
+        // The run loop's chunk: the probes sample once per chunk.
+        const std::uint32_t chunk = std::max(engine->excitation->nyquistSteps / samplesPerNyquist, 1u);
+        if (int error = checkFarFieldSampling(farFieldFrequencies, *engine, chunk)) return error;
+        if (int error = checkFarFieldBand(farFieldFrequencies, results)) return error;
+    }
 
     if (radiation && !FieldProbe::fitsGrid(*engine, *radiation)) {
         console::warning(
@@ -65,8 +74,11 @@ int Simulation::setup() {
         radiation.reset();
     }
     if (radiation) {
+        extraFarFields = fendrix::extraFarFields(farFieldFrequencies, *radiation);
+        std::vector<RadiationSetup*> setups{radiation.get()};
+        for (const ExtraFarField& extra : extraFarFields) setups.push_back(extra.setup.get());
         for (int face = 0; face < 6; ++face)
-            engine->probes.push_back(std::make_unique<FieldProbe>(engine.get(), radiation.get(), face));
+            engine->probes.push_back(std::make_unique<FieldProbe>(engine.get(), setups, face));
     }
 
     const std::uint32_t excitationLength = engine->excitation->excitationLength;

@@ -7,6 +7,7 @@
 #include "engine/PlaneExchange.hpp"
 #include "geometry/Geometry.hpp"
 #include "grid/FdtdEngine.hpp"
+#include "results/FarFieldTable.hpp"
 #include "results/FieldViews.hpp"
 #include "results/RadiationSetup.hpp"
 #include "results/Results.hpp"
@@ -35,6 +36,10 @@ public:
     Geometry geometry;
     Results results;
     std::unique_ptr<RadiationSetup> radiation;
+    // --far-field-freq: the listed frequencies in hertz, and a far field for
+    // each one other than the Radiation line's (made by the setup).
+    std::vector<double> farFieldFrequencies;
+    std::vector<ExtraFarField> extraFarFields;
     std::unique_ptr<Excitation> excitation;  // until the grid build hands it to the engine
     std::unique_ptr<FdtdEngine> engine;
     double energyThreshold = 1e-6;

@@ -37,7 +37,8 @@ int runFendrix(int argc, char** argv);
 
 }  // namespace fendrix
 
-// fendrix DESCRIPTION [-vN] [-tN] [-r] [--pml[=N]] [view options] (driver/CommandLine.cpp)
+// fendrix DESCRIPTION [-vN] [-tN] [-r] [--pml[=N]] [--far-field-freq=F[,F...]] [view options]
+// (driver/CommandLine.cpp)
 // Under an MPI launcher every process runs this, each stepping its own share
 // of the grid; process 0 alone prints and writes the results.
 int main(int argc, char** argv) {
@@ -76,6 +77,7 @@ int runFendrix(int argc, char** argv) {
 
     auto simulation = std::make_unique<Simulation>(options.threadCount);
     simulation->reproducibleEnd = options.reproducibleEnd;
+    simulation->farFieldFrequencies = options.farFieldFrequencies;
     simulation->engine->pmlCells = static_cast<std::uint32_t>(options.pmlCells);
     simulation->views.request = std::move(options.views);
     int status = simulation->parse(text);

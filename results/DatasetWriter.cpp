@@ -62,16 +62,17 @@ std::uint32_t addRecord(ByteImage& header, std::uint32_t flags, std::uint32_t co
 
 }  // namespace
 
-bool Results::writeDataset(RadiationSetup* radiation) {
+bool Results::writeDatasetAs(const std::string& path, RadiationSetup* radiation, RadiationFigures* figuresOut) {
     PortParameters portParameters;
     RadiationFigures figures;
     if (!computePortParameters(portParameters)) return false;
     if (radiation && !computeRadiationFigures(portParameters, *radiation, figures)) return false;
-    return encodeDataset(portParameters, radiation, figures);
+    if (figuresOut) *figuresOut = figures;
+    return encodeDataset(portParameters, radiation, figures, path);
 }
 
 bool Results::encodeDataset(const PortParameters& ports, const RadiationSetup* radiation,
-                            const RadiationFigures& figures) {
+                            const RadiationFigures& figures, const std::string& path) {
     const std::size_t N = ports.frequencyCount;
     const std::size_t n = ports.portCount;
     ByteImage header, data;
@@ -123,7 +124,7 @@ bool Results::encodeDataset(const PortParameters& ports, const RadiationSetup* r
     ByteImage sizeWord;
     sizeWord.word(headerSize);
 
-    bool ok = out.create(fileName);
+    bool ok = out.create(path);
     stream = out.file;
     ok = ok && out.write(preamble.bytes.data(), preamble.bytes.size()) &&
          out.write(header.bytes.data(), header.bytes.size()) && out.write(data.bytes.data(), data.bytes.size()) &&

@@ -25,8 +25,12 @@ std::uint32_t effectiveMargin(const RadiationSetup& setup) { return std::max(set
 }  // namespace
 
 FieldProbe::FieldProbe(FdtdEngine* engine, RadiationSetup* setup, int face)
-    : Probe(engine), setup(setup),
-      angularStep(static_cast<float>(-kTwoPi * static_cast<double>(setup->frequency))) {
+    : FieldProbe(engine, std::vector<RadiationSetup*>{setup}, face) {}
+
+FieldProbe::FieldProbe(FdtdEngine* engine, std::vector<RadiationSetup*> setups, int face)
+    : Probe(engine), setup(setups.front()), setups(std::move(setups)) {
+    for (const RadiationSetup* each : this->setups)
+        angularSteps.push_back(static_cast<float>(-kTwoPi * static_cast<double>(each->frequency)));
     portNumber = face;
     const std::uint32_t m = effectiveMargin(*setup);
     for (int a = 0; a < 3; ++a) {
@@ -49,8 +53,8 @@ FieldProbe::FieldProbe(FdtdEngine* engine, RadiationSetup* setup, int face)
         nodeCounts[a] = empty ? 0 : highIndex[a] - lowIndex[a] + 1;
         nodes *= nodeCounts[a];
     }
-    eSpectrum.assign(3 * nodes, {0.0f, 0.0f});
-    hSpectrum.assign(3 * nodes, {0.0f, 0.0f});
+    eSpectrum.assign(3 * nodes * this->setups.size(), {0.0f, 0.0f});
+    hSpectrum.assign(3 * nodes * this->setups.size(), {0.0f, 0.0f});
 }
 
 bool FieldProbe::fitsGrid(const FdtdEngine& engine, const RadiationSetup& setup) {
@@ -61,17 +65,25 @@ bool FieldProbe::fitsGrid(const FdtdEngine& engine, const RadiationSetup& setup)
     return true;
 }
 
-// Adds field * exp(-j w t) at every node of the face; E at the whole step, H half
-// a step later. One cosine and sine per quantity, shared by all nodes.
+// Adds field * exp(-j w t) at every node of the face for every frequency; E at
+// the whole step, H half a step later. One cosine and sine per quantity and
+// frequency, shared by all nodes, computed the same way for every frequency so
+// that a frequency gives the same sums whichever others share the run; then
+// one multiply-add per value and frequency.
 void FieldProbe::sample() {
     const float tE = static_cast<float>(engine->fieldTime(false));
     const float tH = static_cast<float>(engine->fieldTime(true));
-    const float aE = angularStep * tE;
-    const float aH = angularStep * tH;
-    const float cE = static_cast<float>(std::cos(static_cast<double>(aE)));
-    const float sE = static_cast<float>(std::sin(static_cast<double>(aE)));
-    const float cH = static_cast<float>(std::cos(static_cast<double>(aH)));
-    const float sH = static_cast<float>(std::sin(static_cast<double>(aH)));
+    const std::size_t count = angularSteps.size();
+    phasors.resize(4 * count);
+    for (std::size_t f = 0; f < count; ++f) {
+        const float aE = angularSteps[f] * tE;
+        const float aH = angularSteps[f] * tH;
+        phasors[4 * f + 0] = static_cast<float>(std::cos(static_cast<double>(aE)));
+        phasors[4 * f + 1] = static_cast<float>(std::sin(static_cast<double>(aE)));
+        phasors[4 * f + 2] = static_cast<float>(std::cos(static_cast<double>(aH)));
+        phasors[4 * f + 3] = static_cast<float>(std::sin(static_cast<double>(aH)));
+    }
+    const float* phasor = phasors.data();
 
     // Over several processes each samples the nodes of the planes it owns.
     for (std::uint32_t k = 0; k < nodeCounts[2]; ++k) {
@@ -83,13 +95,20 @@ void FieldProbe::sample() {
                 double e[3], h[3];
                 engine->nodeE(x, y, z, e);
                 engine->nodeH(x, y, z, h);
+                float ef[3], hf[3];
                 for (int c = 0; c < 3; ++c) {
-                    const float ec = static_cast<float>(e[c]);
-                    const float hc = static_cast<float>(h[c]);
-                    std::complex<float>& es = eSpectrum[3 * s + c];
-                    std::complex<float>& hs = hSpectrum[3 * s + c];
-                    es = {es.real() + ec * cE, es.imag() + ec * sE};
-                    hs = {hs.real() + hc * cH, hs.imag() + hc * sH};
+                    ef[c] = static_cast<float>(e[c]);
+                    hf[c] = static_cast<float>(h[c]);
+                }
+                std::complex<float>* es = eSpectrum.data() + 3 * count * s;
+                std::complex<float>* hs = hSpectrum.data() + 3 * count * s;
+                for (std::size_t f = 0; f < count; ++f, es += 3, hs += 3) {
+                    const float cE = phasor[4 * f], sE = phasor[4 * f + 1];
+                    const float cH = phasor[4 * f + 2], sH = phasor[4 * f + 3];
+                    for (int c = 0; c < 3; ++c) {
+                        es[c] = {es[c].real() + ef[c] * cE, es[c].imag() + ef[c] * sE};
+                        hs[c] = {hs[c].real() + hf[c] * cH, hs[c].imag() + hf[c] * sH};
+                    }
                 }
             }
     }
@@ -105,7 +124,7 @@ void FieldProbe::gatherSpectra() {
         first = std::min(first, k);
         end = k + 1;
     }
-    const std::size_t slotsPerPlane = 3 * std::size_t(nodeCounts[1]) * nodeCounts[0];
+    const std::size_t slotsPerPlane = 3 * setups.size() * std::size_t(nodeCounts[1]) * nodeCounts[0];
     const std::size_t begin = first < end ? first * slotsPerPlane : 0;
     const std::size_t count = first < end ? (end - first) * slotsPerPlane : 0;
     std::vector<unsigned char> all;
@@ -130,8 +149,23 @@ void FieldProbe::analyze() {
         const double* coords[3];
         for (int a = 0; a < 3; ++a) coords[a] = engine->meshLines[a].data() + lowIndex[a];
         // Even faces are the low ends of their axis: outward is towards -axis.
-        setup->accumulateFace(nodeCounts, coords, eSpectrum.data(), hSpectrum.data(),
-                              face % 2 == 0 ? -1 : +1);
+        const int outward = face % 2 == 0 ? -1 : +1;
+        const std::size_t count = setups.size();
+        if (count == 1) {
+            setup->accumulateFace(nodeCounts, coords, eSpectrum.data(), hSpectrum.data(), outward);
+        } else {
+            // Each frequency's values, slot by slot, as the transform reads them.
+            const std::size_t slots = eSpectrum.size() / (3 * count);
+            std::vector<std::complex<float>> e(3 * slots), h(3 * slots);
+            for (std::size_t f = 0; f < count; ++f) {
+                for (std::size_t s = 0; s < slots; ++s)
+                    for (int c = 0; c < 3; ++c) {
+                        e[3 * s + c] = eSpectrum[(s * count + f) * 3 + c];
+                        h[3 * s + c] = hSpectrum[(s * count + f) * 3 + c];
+                    }
+                setups[f]->accumulateFace(nodeCounts, coords, e.data(), h.data(), outward);
+            }
+        }
     }
     console::hostCodes("\t%02d", 16 * face + 19);
 }

@@ -80,17 +80,38 @@ bool Results::computePortParameters(PortParameters& out) const {
     return true;
 }
 
-double inputPowerAt(const PortParameters& ports, const std::vector<double>& frequencies, std::size_t above,
-                    double frequency) {
+namespace {
+
+// Port 1's voltage and current at `frequency`, linearly interpolated between
+// the neighbouring analysis frequencies (the first sample at or below the
+// first frequency).
+void portValuesAt(const PortParameters& ports, const std::vector<double>& frequencies, std::size_t above,
+                  double frequency, Complex& v, Complex& i) {
     const std::vector<Complex>& voltage = ports.port1->spectrum;
     const std::vector<Complex>& current = *ports.port1Current;
-    Complex v = voltage[0], i = current[0];
+    v = voltage[0], i = current[0];
     if (above > 0) {
         const double t = (frequencies[above] - frequency) / (frequencies[above] - frequencies[above - 1]);
         v = (1.0 - t) * voltage[above] + t * voltage[above - 1];
         i = (1.0 - t) * current[above] + t * current[above - 1];
     }
+}
+
+}  // namespace
+
+double inputPowerAt(const PortParameters& ports, const std::vector<double>& frequencies, std::size_t above,
+                    double frequency) {
+    Complex v, i;
+    portValuesAt(ports, frequencies, above, frequency, v, i);
     return -0.5 * (v.real() * i.real() + v.imag() * i.imag());
+}
+
+Complex reflectionAt(const PortParameters& ports, const std::vector<double>& frequencies, std::size_t above,
+                     double frequency) {
+    Complex v, i;
+    portValuesAt(ports, frequencies, above, frequency, v, i);
+    const double r = std::fabs(ports.port1->referenceImpedance);
+    return divide(v + r * i, v - r * i);
 }
 
 bool Results::computeRadiationFigures(const PortParameters& ports, RadiationSetup& radiation,
@@ -107,6 +128,7 @@ bool Results::computeRadiationFigures(const PortParameters& ports, RadiationSetu
     const double inputPower = inputPowerAt(ports, frequencies, m, static_cast<double>(radiation.frequency));
     out.directivityDbi = 10.0 * std::log10(radiation.maxDirectivity);
     out.efficiency = 100.0 * radiation.radiatedPower / inputPower;
+    out.reflection = reflectionAt(ports, frequencies, m, static_cast<double>(radiation.frequency));
     return true;
 }
 

@@ -24,6 +24,7 @@ struct PortParameters {
 struct RadiationFigures {
     double directivityDbi = 0.0;
     double efficiency = 0.0;  // percent of the power fed into port 1
+    std::complex<double> reflection{0.0, 0.0};  // port 1's S11 at the far-field frequency
 };
 
 // Power delivered into the structure at `frequency`, Re(V conj(-I)) / 2 of port 1
@@ -31,5 +32,8 @@ struct RadiationFigures {
 // frequencies; `above` is the first analysis frequency at or above it.
 double inputPowerAt(const PortParameters& ports, const std::vector<double>& frequencies, std::size_t above,
                     double frequency);
+// Port 1's reflection coefficient S11 from the same interpolated voltage and current.
+std::complex<double> reflectionAt(const PortParameters& ports, const std::vector<double>& frequencies,
+                                  std::size_t above, double frequency);
 
 }  // namespace fendrix

@@ -24,7 +24,10 @@ public:
     // Computes S11, S21, ... (and the radiation results when `radiation` is given)
     // and writes the dataset. False when nothing sound could be written; an
     // earlier file of the same name is then left as it was.
-    bool writeDataset(RadiationSetup* radiation);
+    bool writeDataset(RadiationSetup* radiation) { return writeDatasetAs(fileName, radiation); }
+    // The same dataset under another name (the far field at one more
+    // frequency); `figures`, when given, receives the radiation figures.
+    bool writeDatasetAs(const std::string& path, RadiationSetup* radiation, RadiationFigures* figures = nullptr);
     // The two halves of writeDataset (results/PortParameters.cpp): false when
     // the ports or the far-field frequency leave nothing sound to compute.
     // computeRadiationFigures finishes the radiation pattern.
@@ -33,7 +36,7 @@ public:
                                  RadiationFigures& out) const;
     // Writes the dataset file from computed values (results/DatasetWriter.cpp).
     bool encodeDataset(const PortParameters& ports, const RadiationSetup* radiation,
-                       const RadiationFigures& figures);
+                       const RadiationFigures& figures, const std::string& path);
 
     std::string fileName;
     CurrentProbe* sourceCurrent = nullptr;
