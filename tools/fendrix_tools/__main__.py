@@ -38,12 +38,19 @@ def at_least_one(text) -> int:
 
 
 def cmd_summary(args) -> int:
+    from .farfield import read_far_field_table, table_beside, table_lines
     from .summary import far_field_frequency, summarize
 
     for path in args.datasets:
+        if str(path).lower().endswith(".csv"):  # a far-field table
+            sys.stdout.write("\n".join(table_lines(read_far_field_table(path))) + "\n")
+            continue
+        table = table_beside(path)
+        # The table knows each file's far-field frequency; a description only
+        # the Radiation line's.
+        frequency = None if table else far_field_frequency(path, args.description)
         sys.stdout.write(summarize(read_dataset(path), args.points, args.at and [g * 1e9 for g in args.at],
-                                   args.z0, args.stop_level,
-                                   far_field_frequency(path, args.description)))
+                                   args.z0, args.stop_level, frequency, table))
     return 0
 
 
@@ -58,13 +65,20 @@ def cmd_sweep(args) -> int:
 
 
 def cmd_plot(args) -> int:
-    from .plot import plot_dataset, plot_touchstone
+    from .farfield import read_far_field_table, table_beside
+    from .plot import plot_dataset, plot_far_field_table, plot_touchstone
 
+    ff_freq = args.ff_freq and [g * 1e9 for g in args.ff_freq]
     for path in args.files:
         if Path(path).suffix.lower().startswith(".s") and Path(path).suffix.lower().endswith("p"):
             written = plot_touchstone(path, args.outdir)
+        elif Path(path).suffix.lower() == ".csv":
+            written = plot_far_field_table(read_far_field_table(path), args.outdir, ff_freq)
         else:
             written = plot_dataset(read_dataset(path), args.outdir, cut_azimuth=args.cut_azimuth)
+            table = table_beside(path)
+            if table is not None and (ff_freq or len(table) > 1):
+                written += plot_far_field_table(table, args.outdir, ff_freq)
         for p in written:
             print(f"Wrote {p}")
     return 0
@@ -103,8 +117,9 @@ def build_parser() -> argparse.ArgumentParser:
                                  description="Tools for Fendrix results datasets.")
     sub = ap.add_subparsers(dest="command", required=True)
 
-    p = sub.add_parser("summary", help="readable report of a results dataset")
-    p.add_argument("datasets", nargs="+", metavar="DATASET")
+    p = sub.add_parser("summary", help="readable report of a results dataset (or a far-field table)")
+    p.add_argument("datasets", nargs="+", metavar="DATASET",
+                   help="results datasets, or far-field tables NAME_farfield.csv")
     p.add_argument("--points", type=at_least_one, default=5,
                    help="frequencies at which |Sk1| is listed (default 5)")
     p.add_argument("--at", type=positive, nargs="+", metavar="GHZ",
@@ -114,7 +129,8 @@ def build_parser() -> argparse.ArgumentParser:
                    help="|S21| level that bounds the stop band (default -20 dB)")
     p.add_argument("--description", metavar="FILE",
                    help="the run's description, for the far-field frequency (default: the "
-                        "dataset's name with .txt, where its Sim line names the dataset)")
+                        "dataset's name with .txt, where its Sim line names the dataset; a "
+                        "far-field table beside the dataset takes precedence)")
     p.set_defaults(func=cmd_summary)
 
     p = sub.add_parser("sweep", help="full S-matrix: one run per port, Touchstone output")
@@ -147,11 +163,14 @@ def build_parser() -> argparse.ArgumentParser:
                         "--sim-arg=--snapshot-every=100")
     p.set_defaults(func=cmd_sweep)
 
-    p = sub.add_parser("plot", help="PNG figures of datasets or Touchstone files")
+    p = sub.add_parser("plot", help="PNG figures of datasets, far-field tables or Touchstone files")
     p.add_argument("files", nargs="+", metavar="FILE")
     p.add_argument("-o", "--outdir", default=".", help="folder for the PNGs (default: .)")
     p.add_argument("--cut-azimuth", type=finite, default=0.0,
                    help="azimuth in degrees of the vertical pattern cut (default 0)")
+    p.add_argument("--ff-freq", type=positive, nargs="+", metavar="GHZ",
+                   help="with a far-field table (NAME_farfield.csv, given or beside the dataset): "
+                        "overlay the patterns at the listed far-field frequencies nearest these")
     p.set_defaults(func=cmd_plot)
 
     p = sub.add_parser("remesh", help="replace a description's mesh lines with automatic ones")

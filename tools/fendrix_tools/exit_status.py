@@ -2,7 +2,7 @@
 
 The simulator exits with 0 on success and with a negative number otherwise:
 -1 .. -106 for a description it cannot read (it prints "Input file corrupt
-(N)"), -30 .. -53 for failures after parsing.  A process ends this way only
+(N)"), -30 .. -59 for failures after parsing.  A process ends this way only
 through its own exit; one killed by a signal has no status of its own.
 """
 
@@ -71,6 +71,12 @@ RUN_ERRORS = {
     -51: "--pml: an axis with absorbing faces has too few cells for its layers and 4 more",
     -52: "--pml: a port or element reaches into a matched layer (move it or add air)",
     -53: "--pml: the far-field box lies inside a matched layer (Radiation margin below N + 2)",
+    -54: "--far-field-freq: not a list of positive numbers in Hz",
+    -55: "--far-field-freq: more than 64 frequencies",
+    -56: "--far-field-freq: a frequency listed twice (the same in single precision)",
+    -57: "--far-field-freq without a Radiation line in the description",
+    -58: "--far-field-freq: a frequency outside the band of the Freq line",
+    -59: "--far-field-freq: a frequency above half the rate at which the run samples its fields",
 }
 
 _SIGNAL_NOTES = {

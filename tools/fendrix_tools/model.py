@@ -225,6 +225,7 @@ class Model:
         self.time_factor, self.energy, self.samples = 20, 1e-4, 4
         self.excitation, self.f1, self.f2, self.points = None, None, None, None
         self.radiation = None  # (frequency, azimuths, elevations, margin)
+        self.far_field_frequencies = None  # Hz: more far-field frequencies for every run
         self.boundary = ["2"] * 6
         self.pml = None  # cells of the matched layer on the absorbing faces; None: first-order
         self.materials, self.elements = [], []
@@ -327,10 +328,20 @@ class Model:
         """Cells of the matched layer at a face (index into FACES), 0 for none."""
         return self.pml if self.pml and self.boundary[face] == "2" else 0
 
-    def far_field(self, frequency, azimuths=73, elevations=37, margin=4):
+    def far_field(self, frequency, azimuths=73, elevations=37, margin=4, frequencies=None):
+        """The Radiation line at ``frequency``; ``frequencies`` (in the model's
+        unit, up to 64) asks every run for the far field at those frequencies
+        too (the simulator's --far-field-freq): run() then returns a
+        FarFieldRun with one dataset per frequency and the table."""
         f = self._frequency(frequency, "far field: frequency")
         if f <= 0:
             raise ModelError(f"far field: frequency {frequency!r} must be above 0")
+        extra = None
+        if frequencies is not None:
+            extra = [self._frequency(x, "far field: frequencies") for x in items(frequencies, "far field: frequencies")]
+            if not extra or len(extra) > 64 or min(extra) <= 0:
+                raise ModelError(f"far field: frequencies {frequencies!r}: give 1 to 64 frequencies above 0")
+        self.far_field_frequencies = extra
         self.radiation = (f, whole(azimuths, "far field: azimuths", 2, MAX_ANGLES),
                           whole(elevations, "far field: elevations", 2, MAX_ANGLES),
                           whole(margin, "far field: margin", 0, 1000,
@@ -534,6 +545,8 @@ class Model:
         and the repeatable end unless repeatable=False."""
         from .simulator import RunOptions
 
+        if self.radiation and self.far_field_frequencies:
+            kw.setdefault("far_field_frequencies", list(self.far_field_frequencies))
         return RunOptions(pml=self.pml, **kw).check()
 
     def description(self, mesh=None, file_name=None) -> str:
@@ -607,7 +620,10 @@ class Model:
         the results Dataset.  The run ends at the same step on every machine
         (-r) unless repeatable=False, has the model's matched layer, and takes
         the ``extra`` simulator arguments as they are; ``launcher`` is a
-        command prefix such as "mpirun -np 2"."""
+        command prefix such as "mpirun -np 2".  With far_field(...,
+        frequencies=[...]) it returns a FarFieldRun instead: ``main`` (this
+        Dataset), ``datasets`` (far-field frequency in Hz -> Dataset, the
+        Radiation line's included) and ``table`` (farfield.FarFieldTable)."""
         from .dataset import read_dataset
         from .exit_status import describe
         from .simulator import SimulatorError, default_binary, run
@@ -626,6 +642,10 @@ class Model:
             rc, killed_by, _ = run(binary, path.name, workdir, options)
             if rc != 0:
                 raise SimulatorError(f"{self.name}: simulator {describe(rc, killed_by)}")
+            if options.far_field_frequencies:
+                from .farfield import FarFieldRun
+
+                return FarFieldRun.read(workdir / self.results)
             return read_dataset(workdir / self.results)
         finally:
             if tmp is not None and not keep:

@@ -216,3 +216,79 @@ def plot_touchstone(path, outdir=".", stem=None) -> list:
     fig.tight_layout()
     p2 = _save(fig, base + "_matrix_smith.png")
     return [p1, p2]
+
+
+def plot_gain(table, path):
+    """Maximum directivity, gain and realized gain against frequency."""
+    f = table.frequencies / 1e9
+    fig, ax = plt.subplots(figsize=(7, 4.5))
+    ax.plot(f, table.directivity_dBi, "o--", color="grey", lw=1.0, ms=3, label="Directivity (max.)")
+    ax.plot(f, table.gain_dBi, "o-", color="tab:blue", lw=1.6, ms=4, label="Gain")
+    ax.plot(f, table.realized_gain_dBi, "s-", color="tab:red", lw=1.6, ms=4, label="Realized gain")
+    ax.set_xlabel("Frequency / GHz")
+    ax.set_ylabel("dBi")
+    finite = np.concatenate([v[np.isfinite(v)] for v in (table.directivity_dBi, table.realized_gain_dBi)])
+    if len(finite):
+        top = np.ceil(finite.max() + 1)
+        ax.set_ylim(max(finite.min() - 1, top - 30), top)
+    ax.set_title("Gain in the direction of maximum radiation")
+    ax.grid(True, alpha=0.4)
+    ax.legend()
+    fig.tight_layout()
+    return _save(fig, path)
+
+
+def plot_squint(table, path):
+    """Direction of the maximum (polar angle from +z and azimuth) against frequency."""
+    f = table.frequencies / 1e9
+    fig, (a1, a2) = plt.subplots(2, 1, figsize=(7, 5.5), sharex=True)
+    a1.plot(f, table.theta_deg, "o-", color="tab:blue")
+    a1.set_ylabel("theta / deg\n(from +z)")
+    a2.plot(f, table.phi_deg, "o-", color="tab:green")
+    a2.set_ylabel("phi / deg\n(from +x)")
+    a2.set_xlabel("Frequency / GHz")
+    for ax in (a1, a2):
+        ax.grid(True, alpha=0.4)
+    a1.set_title("Beam direction (maximum directivity) against frequency")
+    fig.tight_layout()
+    return _save(fig, path)
+
+
+def plot_patterns(table, frequencies, path):
+    """The vertical cuts phi = 0 and phi = 90 at the table's frequencies
+    nearest ``frequencies`` (Hz), overlaid."""
+    from .dataset import read_dataset
+
+    rows = sorted({table.nearest(f) for f in frequencies})
+    fig, axes = plt.subplots(1, 2, figsize=(11, 5.4), subplot_kw={"projection": "polar"})
+    top = -np.inf
+    for i in rows:
+        ds = read_dataset(table.dataset_path(i))
+        label = f"{table.frequencies[i] / 1e9:.4g} GHz"
+        for ax, cut in zip(axes, (0.0, 90.0)):
+            _, (ang, dv) = principal_cuts(ds, cut)
+            ax.plot(np.radians(ang), dv, lw=1.4, label=label)
+            top = max(top, np.nanmax(dv))
+    top = np.ceil(top / 5.0) * 5.0 if np.isfinite(top) else 10.0
+    for ax, cut in zip(axes, (0.0, 90.0)):
+        ax.set_rlim(top - DYNAMIC_RANGE_DB, top)
+        ax.set_rlabel_position(100)
+        ax.set_title(f"Vertical cut phi = {cut:g}° / {cut + 180:g}°\n0° = horizon at phi = {cut:g}°, "
+                     f"90° = +z", fontsize=10, pad=14)
+        ax.grid(True, alpha=0.5)
+    axes[1].legend(loc="lower left", bbox_to_anchor=(0.9, -0.05), fontsize=8)
+    fig.suptitle("Directivity / dBi at several frequencies")
+    fig.tight_layout()
+    return _save(fig, path)
+
+
+def plot_far_field_table(table, outdir=".", frequencies=None, stem=None) -> list:
+    """Gain and beam-direction figures of a far-field table, and the patterns
+    at ``frequencies`` (Hz) when given; return the paths."""
+    stem = stem or os.path.splitext(os.path.basename(table.path))[0]
+    os.makedirs(outdir, exist_ok=True)
+    base = os.path.join(outdir, stem)
+    paths = [plot_gain(table, base + "_gain.png"), plot_squint(table, base + "_squint.png")]
+    if frequencies:
+        paths.append(plot_patterns(table, frequencies, base + "_patterns.png"))
+    return paths

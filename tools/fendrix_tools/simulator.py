@@ -22,6 +22,7 @@ from .exit_status import signal_name
 MAX_THREADS = 16  # the simulator's -t range is 1..16
 PML_CELLS = (4, 32)  # its --pml=N range
 DEFAULT_PML = 8
+MAX_FAR_FIELD_FREQUENCIES = 64  # its --far-field-freq limit
 
 
 class SimulatorError(RuntimeError):
@@ -63,7 +64,9 @@ def launcher_words(launcher) -> list:
 class RunOptions:
     """The simulator's options for one run.  ``verbose`` None leaves -v out
     (host mode: short progress codes); ``pml`` None keeps the first-order
-    absorber; ``extra`` words follow the others unchanged."""
+    absorber; ``far_field_frequencies`` (Hz) asks for the far field at those
+    frequencies too (--far-field-freq); ``extra`` words follow the others
+    unchanged."""
 
     threads: int = None
     repeatable: bool = True
@@ -71,6 +74,7 @@ class RunOptions:
     launcher: str = None
     verbose: int = 0
     extra: list = field(default_factory=list)
+    far_field_frequencies: list = None
 
     def check(self) -> "RunOptions":
         """Every option checked before a run starts; returns self."""
@@ -89,8 +93,28 @@ class RunOptions:
                                                   for w in self.extra):
             raise SimulatorError(f"extra simulator arguments {self.extra!r}: give a list of "
                                  "non-empty words, such as ['--snapshot-every=100']")
+        self._check_far_field()
         launcher_words(self.launcher)
         return self
+
+    def _check_far_field(self):
+        ff = self.far_field_frequencies
+        if ff is None:
+            return
+        import math
+
+        import numpy as np
+
+        if isinstance(ff, (str, bytes)) or not hasattr(ff, "__len__") or not all(
+                isinstance(f, (int, float)) and not isinstance(f, bool) and math.isfinite(f) and f > 0
+                for f in ff):
+            raise SimulatorError(f"far-field frequencies {ff!r}: give a list of positive numbers in Hz")
+        if not 1 <= len(ff) <= MAX_FAR_FIELD_FREQUENCIES:
+            raise SimulatorError(f"far-field frequencies: {len(ff)} given, the simulator takes 1 to "
+                                 f"{MAX_FAR_FIELD_FREQUENCIES}")
+        single = [float(np.float32(f)) for f in ff]  # the simulator's precision for a far field
+        if len(set(single)) != len(single):
+            raise SimulatorError(f"far-field frequencies {list(ff)!r}: a frequency is listed twice")
 
     def arguments(self) -> list:
         """The words after the description's name."""
@@ -101,6 +125,9 @@ class RunOptions:
             words.append("-r")
         if self.pml is not None:
             words.append(f"--pml={self.pml}")
+        if self.far_field_frequencies:
+            # repr: the shortest text that reads back as the same number
+            words.append("--far-field-freq=" + ",".join(repr(float(f)) for f in self.far_field_frequencies))
         return words + list(self.extra)
 
     def command(self, binary, description) -> list:

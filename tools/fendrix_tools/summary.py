@@ -113,7 +113,12 @@ def _ghz(f):
 
 
 def summarize(ds: Dataset, points: int = 5, at=None, z0: float = 50.0,
-              stop_level: float = -20.0, far_frequency=None) -> str:
+              stop_level: float = -20.0, far_frequency=None, table=None) -> str:
+    """Readable report.  ``table`` (a FarFieldTable of the run, see
+    farfield.py) gives the far-field frequency of this file and adds the
+    figures at every far-field frequency of the run."""
+    if table is not None and table.row_of(ds.path) is not None:
+        far_frequency = float(table.frequencies[table.row_of(ds.path)])
     f = ds.frequencies
     n = ds.port_count
     lines = [f"Dataset: {ds.path}"]
@@ -176,4 +181,9 @@ def summarize(ds: Dataset, points: int = 5, at=None, z0: float = 50.0,
                              f"grid misses lobes (more azimuths and elevations on the Radiation "
                              f"line) or the absorbing faces reflect (run fendrix with --pml, or "
                              f"give more air)")
+    if table is not None:
+        from .farfield import table_lines
+
+        lines.append("")
+        lines.extend(table_lines(table))
     return "\n".join(lines) + "\n"
