@@ -112,6 +112,12 @@ MUTANTS = [
     ("results/ViewFiles.cpp", "        if (!fs::is_regular_file(status) && !fs::is_symlink(status)) continue;\n", ""),
     ("driver/SetupChecks.cpp", "if (name.size() > longestName)", "if (name.size() > longestName + 1)"),
     ("results/FieldViews.cpp", "if (f < low || f > high) {", "if (f < low) {"),
+    # The far field at more frequencies: each frequency's own phase, its own
+    # spectra, the table's realized gain.
+    ("results/FieldProbe.cpp", "const float aH = angularSteps[f] * tH;", "const float aH = angularSteps[0] * tH;"),
+    ("results/FieldProbe.cpp", "e[3 * s + c] = eSpectrum[(s * count + f) * 3 + c];",
+     "e[3 * s + c] = eSpectrum[(s * count) * 3 + c];"),
+    ("results/FarFieldTable.cpp", "f.gainDbi + toDb(1.0 - reflected);", "f.gainDbi + toDb(1.0 - std::sqrt(reflected));"),
 ]
 
 
