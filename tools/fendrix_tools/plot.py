@@ -260,16 +260,15 @@ def plot_patterns(table, frequencies, path):
     from .dataset import read_dataset
 
     rows = sorted({table.nearest(f) for f in frequencies})
-    fig, axes = plt.subplots(1, 2, figsize=(11, 5.4), subplot_kw={"projection": "polar"})
-    top = -np.inf
-    for i in rows:
-        ds = read_dataset(table.dataset_path(i))
-        label = f"{table.frequencies[i] / 1e9:.4g} GHz"
-        for ax, cut in zip(axes, (0.0, 90.0)):
-            _, (ang, dv) = principal_cuts(ds, cut)
-            ax.plot(np.radians(ang), dv, lw=1.4, label=label)
-            top = max(top, np.nanmax(dv))
+    cuts = {i: [principal_cuts(read_dataset(table.dataset_path(i)), cut)[1] for cut in (0.0, 90.0)]
+            for i in rows}
+    top = max((np.nanmax(dv) for pair in cuts.values() for _, dv in pair), default=np.nan)
     top = np.ceil(top / 5.0) * 5.0 if np.isfinite(top) else 10.0
+    fig, axes = plt.subplots(1, 2, figsize=(11, 5.4), subplot_kw={"projection": "polar"})
+    for i in rows:
+        label = f"{table.frequencies[i] / 1e9:.4g} GHz"
+        for ax, (ang, dv) in zip(axes, cuts[i]):
+            ax.plot(np.radians(ang), np.clip(dv, top - DYNAMIC_RANGE_DB, None), lw=1.4, label=label)
     for ax, cut in zip(axes, (0.0, 90.0)):
         ax.set_rlim(top - DYNAMIC_RANGE_DB, top)
         ax.set_rlabel_position(100)
