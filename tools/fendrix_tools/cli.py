@@ -1,4 +1,5 @@
-"""Command line: python3 -m fendrix_tools summary|sweep|plot|remesh|converge|view|fields ..."""
+"""Command line: fendrix-tools (or python3 -m fendrix_tools)
+summary|sweep|plot|remesh|converge|view|fields ..."""
 
 from __future__ import annotations
 
@@ -99,7 +100,10 @@ def cmd_view(args) -> int:
 
 
 def build_parser() -> argparse.ArgumentParser:
-    ap = argparse.ArgumentParser(prog="python3 -m fendrix_tools",
+    # named as it was started: the installed command, or the package run with -m
+    prog = ("fendrix-tools" if Path(sys.argv[0]).name == "fendrix-tools"
+            else "python3 -m fendrix_tools")
+    ap = argparse.ArgumentParser(prog=prog,
                                  description="Tools for Fendrix results datasets.")
     sub = ap.add_subparsers(dest="command", required=True)
 
@@ -120,8 +124,8 @@ def build_parser() -> argparse.ArgumentParser:
     p = sub.add_parser("sweep", help="full S-matrix: one run per port, Touchstone output")
     p.add_argument("description", metavar="DESCRIPTION")
     p.add_argument("-o", "--output", help="Touchstone file (default: DESCRIPTION name .sNp)")
-    p.add_argument("--binary", help="simulator (default: $FENDRIX_BINARY, build/fendrix, "
-                                    "fendrix on PATH)")
+    p.add_argument("--binary", help="simulator (default: $FENDRIX_BINARY, the installed "
+                                    "fendrix, build/fendrix, fendrix on PATH)")
     p.add_argument("--workdir", help="keep each run's description and dataset here "
                                      "(default: temporary folder, removed)")
     p.add_argument("-t", "--threads", type=int, help="simulator threads (its -t option)")
@@ -175,8 +179,8 @@ def build_parser() -> argparse.ArgumentParser:
                    help="no run on a mesh of more nodes (default 89478484)")
     p.add_argument("--max-runs", type=at_least_one, default=4, metavar="K",
                    help="at most K runs (default 4)")
-    p.add_argument("--binary", help="simulator (default: $FENDRIX_BINARY, build/fendrix, "
-                                    "fendrix on PATH)")
+    p.add_argument("--binary", help="simulator (default: $FENDRIX_BINARY, the installed "
+                                    "fendrix, build/fendrix, fendrix on PATH)")
     p.add_argument("--workdir", help="keep each run's folder here (default: temporary, removed)")
     p.add_argument("-t", "--threads", type=at_least_one, default=1,
                    help="simulator threads (default 1)")
@@ -217,7 +221,3 @@ def main(argv=None) -> int:
     except KeyboardInterrupt:
         print("interrupted", file=sys.stderr)
         return 130
-
-
-if __name__ == "__main__":
-    sys.exit(main())
