@@ -4,7 +4,8 @@ set -euo pipefail
 packages=(cmake g++ ninja-build libgtest-dev clang
           openmpi-bin libopenmpi-dev
           python3 python3-numpy python3-matplotlib python3-scikit-rf python3-pytest
-          python3-hypothesis)
+          python3-hypothesis
+          git python3-venv python3-setuptools python3-wheel)  # the pip install test
 missing=()
 for p in "${packages[@]}"; do
   dpkg -s "$p" >/dev/null 2>&1 || missing+=("$p")

@@ -2,13 +2,12 @@
 50-ohm quarter-wave lines in a square, 50-ohm feed lines at the corners.
 --run sweeps all four ports into a .s4p Touchstone file.
 
-    /usr/bin/python3 examples/branch_line_coupler.py [--run]
+    PYTHONPATH=tools /usr/bin/python3 examples/branch_line_coupler.py [--run]   # from the checkout
+    python3 examples/branch_line_coupler.py [--run]   # with fendrix installed by pip
 """
 import sys
-from pathlib import Path
 
-sys.path.insert(0, str(Path(__file__).resolve().parents[1] / "tools"))
-from fendrix_tools.model import Model, example_main  # noqa: E402
+from fendrix_tools.model import Model, example_main
 
 H, ER = 0.8, 3.38
 W50, W35 = 1.85, 3.1            # strip widths (mm) on this substrate

@@ -1,13 +1,12 @@
 """Half-wave dipole for 1 GHz in free space: two copper rods of 2 mm diameter
 with a 2 mm feed gap and a 73-ohm port, far field at 1 GHz.
 
-    /usr/bin/python3 examples/dipole.py [--run]
+    PYTHONPATH=tools /usr/bin/python3 examples/dipole.py [--run]   # from the checkout
+    python3 examples/dipole.py [--run]   # with fendrix installed by pip
 """
 import sys
-from pathlib import Path
 
-sys.path.insert(0, str(Path(__file__).resolve().parents[1] / "tools"))
-from fendrix_tools.model import Model, example_main  # noqa: E402
+from fendrix_tools.model import Model, example_main
 
 ARM = 70.0  # mm: the whole dipole, 142 mm, is a little under half a wavelength
 

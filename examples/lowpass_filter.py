@@ -2,14 +2,13 @@
 (g = 0.618, 1.618, 2, 1.618, 0.618) cut off at 3 GHz, as alternating 20-ohm
 (shunt C) and 100-ohm (series L) microstrip sections on a 0.8 mm substrate.
 
-    /usr/bin/python3 examples/lowpass_filter.py [--run]
+    PYTHONPATH=tools /usr/bin/python3 examples/lowpass_filter.py [--run]   # from the checkout
+    python3 examples/lowpass_filter.py [--run]   # with fendrix installed by pip
 """
 import math
 import sys
-from pathlib import Path
 
-sys.path.insert(0, str(Path(__file__).resolve().parents[1] / "tools"))
-from fendrix_tools.model import Model, example_main  # noqa: E402
+from fendrix_tools.model import Model, example_main
 
 H, ER, FC = 0.8, 3.38, 3.0  # substrate mm, permittivity, cut-off GHz
 # width (mm) and effective permittivity of each impedance on this substrate

@@ -1,12 +1,11 @@
 """50-ohm microstrip through-line, 20 mm long, on a 0.508 mm substrate (er 3.38).
 
-    /usr/bin/python3 examples/microstrip_line.py [--run]
+    PYTHONPATH=tools /usr/bin/python3 examples/microstrip_line.py [--run]   # from the checkout
+    python3 examples/microstrip_line.py [--run]   # with fendrix installed by pip
 """
 import sys
-from pathlib import Path
 
-sys.path.insert(0, str(Path(__file__).resolve().parents[1] / "tools"))
-from fendrix_tools.model import Model, example_main  # noqa: E402
+from fendrix_tools.model import Model, example_main
 
 
 def build(density=1.0):

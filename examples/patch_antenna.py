@@ -1,12 +1,11 @@
 """Rectangular microstrip patch antenna for 2.4 GHz with its radiation pattern.
 
-    /usr/bin/python3 examples/patch_antenna.py [--run]
+    PYTHONPATH=tools /usr/bin/python3 examples/patch_antenna.py [--run]   # from the checkout
+    python3 examples/patch_antenna.py [--run]   # with fendrix installed by pip
 """
 import sys
-from pathlib import Path
 
-sys.path.insert(0, str(Path(__file__).resolve().parents[1] / "tools"))
-from fendrix_tools.model import Model, example_main  # noqa: E402
+from fendrix_tools.model import Model, example_main
 
 
 def build(density=1.0):

@@ -1,12 +1,11 @@
 """Two-port example: a stepped microstrip line (about 50 ohm, then about 34 ohm).
 
-    /usr/bin/python3 examples/two_port_line.py [--run]
+    PYTHONPATH=tools /usr/bin/python3 examples/two_port_line.py [--run]   # from the checkout
+    python3 examples/two_port_line.py [--run]   # with fendrix installed by pip
 """
 import sys
-from pathlib import Path
 
-sys.path.insert(0, str(Path(__file__).resolve().parents[1] / "tools"))
-from fendrix_tools.model import Model, example_main  # noqa: E402
+from fendrix_tools.model import Model, example_main
 
 
 def build():

@@ -374,7 +374,7 @@ def _stages_model(model):
         density *= DENSITY_STEP
 
 
-def converge(stages, name, output=None, tol=0.02, max_nodes=None, max_runs=4, binary=None,
+def converge_stages(stages, name, output=None, tol=0.02, max_nodes=None, max_runs=4, binary=None,
              threads=1, workdir=None, out=None, options=None) -> Outcome:
     """Run, compare, decide; write the finest description as OUTPUT and its
     results beside it (OUTPUT with .dat); print the table and the verdict.
@@ -438,7 +438,7 @@ def converge_description(path, output, **kw) -> Outcome:
     from .reader import read_model
 
     model, lines, at = read_model(path)
-    return converge(_stages_description(model, lines, at), Path(path).stem, output, **kw)
+    return converge_stages(_stages_description(model, lines, at), Path(path).stem, output, **kw)
 
 
 def converge_model(model, output=None, **kw) -> Outcome:
@@ -448,5 +448,19 @@ def converge_model(model, output=None, **kw) -> Outcome:
 
         lines = lf_lines(text)
         at = next(i for i, x in enumerate(lines) if x.startswith("xMesh "))
-        return converge(_stages_description(model, lines, at), model.name, output, **kw)
-    return converge(_stages_model(model), model.name, output, **kw)
+        return converge_stages(_stages_description(model, lines, at), model.name, output, **kw)
+    return converge_stages(_stages_model(model), model.name, output, **kw)
+
+
+def converge(source, output=None, **kw) -> Outcome:
+    """Converge a Model, or a description file given by its path; the keyword
+    options are those of converge_stages (tol, max_nodes, max_runs, binary,
+    threads, workdir, out, options).  A description needs ``output``, the
+    file name of its finest version."""
+    from .model import Model
+
+    if isinstance(source, Model):
+        return converge_model(source, output, **kw)
+    if output is None:
+        raise ConvergeError(f"{source}: give output=, the file for the finest description")
+    return converge_description(source, output, **kw)

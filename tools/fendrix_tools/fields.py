@@ -295,7 +295,7 @@ def draw_views(path, outdir=".", quantity=None, component=None):
 
 
 def add_fields_command(sub):
-    """The `fields` command of python3 -m fendrix_tools."""
+    """The `fields` command of fendrix-tools (python3 -m fendrix_tools)."""
     p = sub.add_parser("fields", help="PNGs (and a GIF) of field views: a plane series or a map")
     p.add_argument("files", nargs="+", metavar="FILE", help=".pvd collection or .vtr file")
     p.add_argument("-o", "--outdir", default=".", help="folder for the pictures (default: .)")

@@ -175,7 +175,12 @@ def plot_dataset(ds: Dataset, outdir=".", stem=None, cut_azimuth: float = 0.0) -
 
 def plot_touchstone(path, outdir=".", stem=None) -> list:
     """|Sij| in dB of every matrix entry, and the Sii on a Smith chart."""
-    import skrf
+    try:
+        import skrf
+    except ImportError:  # an optional dependency: only this drawing needs it
+        raise TouchstoneError(f"{path}: drawing a Touchstone file needs scikit-rf; install it "
+                              f"with: pip install 'fendrix[rf]' (or: pip install scikit-rf)"
+                              ) from None
 
     if os.path.getsize(path) == 0:  # scikit-rf would take it for a pickled network
         raise TouchstoneError(f"{path}: empty file, not a Touchstone file")

@@ -8,11 +8,13 @@ in the model API, the sweep and the mesher's speed measurement.
 
 from __future__ import annotations
 
+import contextlib
 import os
 import shlex
 import shutil
 import subprocess
 import sys
+import sysconfig
 import threading
 from dataclasses import dataclass, field
 from pathlib import Path
@@ -29,11 +31,31 @@ class SimulatorError(RuntimeError):
     """A run could not be started, or ended without results."""
 
 
+def installed_binary():
+    """The fendrix that pip installed with this package: in the scripts folder
+    of the running interpreter (a virtual environment's bin/, also when it is
+    not activated), else of the user's scheme (pip install --user); None when
+    neither has one."""
+    folders = [sysconfig.get_path("scripts")]
+    with contextlib.suppress(KeyError):
+        folders.append(sysconfig.get_path("scripts", f"{os.name}_user"))
+    for folder in folders:
+        exe = Path(folder) / "fendrix"
+        if exe.is_file() and os.access(exe, os.X_OK):
+            return str(exe)
+    return None
+
+
 def default_binary() -> str:
-    """FENDRIX_BINARY, else build/fendrix of this checkout, else fendrix on PATH."""
+    """FENDRIX_BINARY, else the fendrix installed beside this interpreter, else
+    build/fendrix of this checkout, else fendrix on PATH (build/fendrix, the
+    path to build, when there is none at all)."""
     env = os.environ.get("FENDRIX_BINARY")
     if env:
         return env
+    installed = installed_binary()
+    if installed:
+        return installed
     local = Path(__file__).resolve().parents[2] / "build" / "fendrix"
     if local.is_file():
         return str(local)

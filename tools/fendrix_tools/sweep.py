@@ -28,7 +28,7 @@ from .dataset import DatasetError, read_dataset
 from .description import Description, original_port
 from .exit_status import describe
 from .simulator import (DEFAULT_PML, PML_CELLS, Children, RunOptions, RunStopped,
-                        SimulatorError, launcher_words, run, write)
+                        SimulatorError, default_binary, launcher_words, run, write)
 from .touchstone import FORMATS, renormalize, touchstone_suffix, write_touchstone
 
 
@@ -177,11 +177,13 @@ def results_basename(desc, description_path) -> str:
     return name
 
 
-def sweep(description_path, binary, output=None, workdir=None, threads=None, verbose=0,
+def sweep(description_path, binary=None, output=None, workdir=None, threads=None, verbose=0,
           z0=None, fmt="RI", out=None, err=None, launcher=None, jobs=1, repeatable=True,
           pml=None, extra=()) -> SweepResult:
     """Run the simulator once per port and write the Touchstone file.
 
+    ``binary`` defaults to default_binary() (FENDRIX_BINARY, the installed
+    fendrix, build/fendrix, fendrix on PATH).
     ``output`` defaults to the description's name with .sNp in the current
     folder.  ``workdir`` keeps each run's description and dataset (a temporary
     folder, removed afterwards, when not given).  Each run writes its dataset
@@ -214,7 +216,7 @@ def sweep(description_path, binary, output=None, workdir=None, threads=None, ver
         output = Path(description_path).stem + touchstone_suffix(n)
         check_options(output=output)
     check_impedances(zs, z0)
-    binary = Path(binary).resolve()
+    binary = Path(binary or default_binary()).resolve()
     if not binary.is_file() or not os.access(binary, os.X_OK):
         raise SweepError(f"simulator binary not found or not executable: {binary}")
 

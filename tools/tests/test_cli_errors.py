@@ -6,7 +6,7 @@ import struct
 import numpy as np
 import pytest
 
-from fendrix_tools.__main__ import main
+from fendrix_tools.cli import main
 from fendrix_tools.dataset import write_dataset
 from fendrix_tools.fields import ViewError, read_pvd, read_vtr
 

@@ -7,7 +7,7 @@ from pathlib import Path
 import numpy as np
 import pytest
 
-from fendrix_tools.__main__ import main
+from fendrix_tools.cli import main
 from fendrix_tools.dataset import read_dataset, write_dataset
 from fendrix_tools.farfield import (COLUMNS, FarFieldRun, extra_file_name, read_far_field_table,
                                     table_beside)

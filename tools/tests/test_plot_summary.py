@@ -4,7 +4,7 @@ import numpy as np
 import pytest
 
 from fendrix_tools import read_dataset
-from fendrix_tools.__main__ import main
+from fendrix_tools.cli import main
 from fendrix_tools.dataset import write_dataset
 from fendrix_tools.plot import plot_dataset, principal_cuts
 from fendrix_tools.summary import far_field_frequency, pattern_integral, summarize

@@ -16,7 +16,7 @@ import pytest
 import skrf
 
 from fendrix_tools import read_dataset
-from fendrix_tools.__main__ import main
+from fendrix_tools.cli import main
 from fendrix_tools.sweep import SweepError, sweep
 from fendrix_tools.touchstone import renormalize
 
