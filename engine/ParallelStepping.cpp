@@ -32,9 +32,6 @@
 // neighbouring processes at the same two points where threads wait for each
 // other (engine/PlaneExchange.hpp).
 
-#include <pthread.h>
-#include <sched.h>
-
 #include <unistd.h>
 
 #include <algorithm>
@@ -48,50 +45,13 @@
 #include "engine/MurBoundary.hpp"
 #include "engine/PerfectlyMatchedLayer.hpp"
 #include "engine/PlaneExchange.hpp"
+#include "engine/SteppingPool.hpp"
 #include "grid/FdtdEngine.hpp"
 #include "probes/Probe.hpp"
 
 namespace fendrix {
 
 namespace {
-
-// Start and end of a chunk, written only by the calling thread: 4 idle
-// (workers wait for their slab), 1 step, 0 leave without stepping.
-// Process-wide, so only one engine steps at a time.
-alignas(64) std::atomic<std::uint32_t> stepPhase{0};
-
-// One stepping thread of a chunk (record 0 is the calling thread). Each
-// progress counter sits on a cache line of its own, so the neighbour polling
-// it never fights over a line that this thread writes for other reasons.
-struct alignas(64) StepWorker {
-    FdtdEngine* engine = nullptr;
-    std::size_t firstPlane = 0, endPlane = 0;  // the slab
-    std::uint32_t steps = 0;                   // steps of this chunk
-    std::uint32_t firstStep = 0;               // stepCount at its start
-    std::uint32_t window = 1;                  // steps per sweep of the slab
-    StepWorker* below = nullptr;               // owner of the slab below, if any
-    StepWorker* above = nullptr;               // owner of the slab above, if any
-    // Windows shared by several threads over one slab: this thread takes part
-    // `stage` of `stages` of each window's steps, after `earlier` (the part
-    // before, or for part 0 the last part of the previous window).
-    std::uint32_t stage = 0, stages = 1;
-    StepWorker* earlier = nullptr;
-    // Where the slab is the whole grid: the field energy's lane sums, which
-    // the thread taking the chunk's last step adds up plane by plane.
-    float* energyLanes = nullptr;
-    // Set on the lowest / highest thread where another process steps the
-    // planes below / above.
-    PlaneExchange* exchangeBelow = nullptr;
-    PlaneExchange* exchangeAbove = nullptr;
-    // Steps of this chunk whose first E plane of the slab is final.
-    alignas(64) std::atomic<std::uint32_t> firstPlaneSteps{0};
-    // Steps of this chunk whose last H plane of the slab is done.
-    alignas(64) std::atomic<std::uint32_t> lastPlaneSteps{0};
-    // Wavefront positions of this chunk that this thread has finished (windows
-    // shared by several threads).
-    alignas(64) std::atomic<std::uint32_t> positionsDone{0};
-    alignas(64) pthread_t handle{};
-};
 
 // Spins until `counter` has reached `value`. The spinning uses relaxed loads;
 // once the value shows up, one acquire load of the same word (which only ever
@@ -186,68 +146,6 @@ void stepSlab(StepWorker& self) {
         previousCount = count;
     }
 }
-
-int stepWorkerMain(StepWorker* worker) {
-    // Busy wait until the calling thread has handed out the slabs.
-    while (stepPhase.load(std::memory_order_relaxed) == 4) {
-    }
-    if (stepPhase.load(std::memory_order_acquire) == 1) stepSlab(*worker);
-    return 0;
-}
-
-void* workerThreadEntry(void* record) {
-    stepWorkerMain(static_cast<StepWorker*>(record));
-    return nullptr;
-}
-
-// The stepping threads spin while they wait for each other, so each needs a
-// processor of its own: left to itself the system may start a chunk's worker
-// on the processor of the thread that created it, and both then share it for a
-// whole time slice per step. Each thread of a chunk is therefore bound to one
-// of the processors the calling thread may use, in turn; the calling thread
-// gets its own set back when the chunk ends.
-struct ProcessorBinding {
-    cpu_set_t callerSet;
-    bool bound = false;
-    int processors[CPU_SETSIZE];
-    int count = 0;
-
-    ProcessorBinding() {
-        CPU_ZERO(&callerSet);
-        if (pthread_getaffinity_np(pthread_self(), sizeof callerSet, &callerSet) != 0) return;
-        for (int cpu = 0; cpu < CPU_SETSIZE; ++cpu)
-            if (CPU_ISSET(cpu, &callerSet)) processors[count++] = cpu;
-    }
-
-    // Starts a worker bound to the processor of thread index `thread`; false
-    // when no thread could be started.
-    bool start(StepWorker& worker, int thread) {
-        pthread_attr_t attributes;
-        if (count > 0 && pthread_attr_init(&attributes) == 0) {
-            cpu_set_t one;
-            CPU_ZERO(&one);
-            CPU_SET(processors[thread % count], &one);
-            const bool started =
-                pthread_attr_setaffinity_np(&attributes, sizeof one, &one) == 0 &&
-                pthread_create(&worker.handle, &attributes, workerThreadEntry, &worker) == 0;
-            pthread_attr_destroy(&attributes);
-            if (started) return true;
-        }
-        return pthread_create(&worker.handle, nullptr, workerThreadEntry, &worker) == 0;
-    }
-
-    void bindCaller() {
-        if (count < 2) return;
-        cpu_set_t one;
-        CPU_ZERO(&one);
-        CPU_SET(processors[0], &one);
-        bound = pthread_setaffinity_np(pthread_self(), sizeof one, &one) == 0;
-    }
-
-    ~ProcessorBinding() {
-        if (bound) pthread_setaffinity_np(pthread_self(), sizeof callerSet, &callerSet);
-    }
-};
 
 // Size of the processor's last-level cache as the system reports it; 32 MiB,
 // a large desktop cache, where it does not.
@@ -350,15 +248,11 @@ void FdtdEngine::runSteps(std::uint32_t steps, bool sample) {
     // more threads than processors, and enough cells for each; a thread the
     // system refuses leaves its share to the others, which changes nothing in
     // the fields.
-    StepWorker table[kMaxThreads];
     const int wanted = steppingThreads();
-    stepPhase.store(4, std::memory_order_release);
-    ProcessorBinding binding;
-    int running = 1;
-    for (int w = 1; w < wanted; ++w) {
-        if (binding.start(table[running], running)) ++running;
-    }
-    if (running > 1) binding.bindCaller();
+    if (!pool && wanted > 1) pool = std::make_unique<SteppingPool>(stepSlab);
+    StepWorker single;
+    const int running = pool ? pool->reserve(wanted) : 1;
+    auto record = [&](int t) -> StepWorker& { return pool ? pool->record(t) : single; };
     if (excitation) excitation->indexByPlane(12 * std::size_t(Nv) * Ny(), Nz());
     const PlaneRange owned = ownedPlanes();
     for (auto& face : boundaries)
@@ -370,30 +264,30 @@ void FdtdEngine::runSteps(std::uint32_t steps, bool sample) {
     // steps (or windows between processes) split the planes.
     const bool splitSteps = window > 1 && running > 1 && !exchange;
     const std::size_t slabs = splitSteps ? 1 : slabCount(running);
+    const bool measure = measureEnergy && sample && steps > 0 && slabs == 1 && !exchange;
     for (int t = 0; t < running; ++t) {
         const PlaneRange planes = splitSteps ? owned : slabPlanes(static_cast<std::size_t>(t), slabs);
-        StepWorker& worker = table[t];
+        StepWorker& worker = record(t);
         worker.stage = splitSteps ? static_cast<std::uint32_t>(t) : 0;
         worker.stages = splitSteps ? static_cast<std::uint32_t>(running) : 1;
-        worker.earlier = &table[(t + running - 1) % running];
+        worker.earlier = &record((t + running - 1) % running);
         worker.engine = this;
         worker.firstPlane = planes.begin;
         worker.endPlane = planes.end;
         worker.steps = planes.begin < planes.end ? steps : 0;
         worker.firstStep = stepCount;
         worker.window = window;
-        worker.below = t > 0 && !splitSteps ? &table[t - 1] : nullptr;
-        worker.above = t + 1 < running && !splitSteps ? &table[t + 1] : nullptr;
+        worker.below = t > 0 && !splitSteps ? &record(t - 1) : nullptr;
+        worker.above = t + 1 < running && !splitSteps ? &record(t + 1) : nullptr;
         const bool lowest = t == 0, highest = t + 1 == static_cast<int>(slabs);
         worker.exchangeBelow = lowest && exchange && exchange->hasBelow() ? exchange : nullptr;
         worker.exchangeAbove = highest && exchange && exchange->hasAbove() ? exchange : nullptr;
+        worker.energyLanes = measure ? energyLanes : nullptr;
     }
-    const bool measure = measureEnergy && sample && steps > 0 && slabs == 1 && !exchange;
-    for (int t = 0; t < running; ++t) table[t].energyLanes = measure ? energyLanes : nullptr;
-    stepPhase.store(1, std::memory_order_release);
-    stepSlab(table[0]);
-    for (int t = running - 1; t >= 1; --t) pthread_join(table[t].handle, nullptr);
-    stepPhase.store(0, std::memory_order_release);
+    if (pool)
+        pool->runChunk(running);
+    else
+        stepSlab(single);
     stepCount += steps;
     if (measure) {
         sweptEnergy = energyOfLanes(energyLanes);

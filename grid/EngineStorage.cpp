@@ -7,6 +7,7 @@
 #include "engine/Excitation.hpp"
 #include "engine/MurBoundary.hpp"
 #include "engine/PerfectlyMatchedLayer.hpp"
+#include "engine/SteppingPool.hpp"
 #include "grid/FdtdEngine.hpp"
 #include "probes/Probe.hpp"
 
@@ -28,6 +29,7 @@ FdtdEngine::FdtdEngine(Geometry& geometry, int threadCount)
 // Probes go first (they refer to the grid), then boundaries and the source;
 // the members release themselves in that order after the arrays below.
 FdtdEngine::~FdtdEngine() {
+    pool.reset();  // the stepping threads first: they are idle, but refer to the engine
     probes.clear();
     for (auto& boundary : boundaries) boundary.reset();
     excitation.reset();

@@ -19,6 +19,7 @@ class MurBoundary;
 class PerfectlyMatchedLayer;
 class PlaneExchange;
 class Probe;
+class SteppingPool;
 
 // Everything the time stepping works on: the non-uniform mesh, the field
 // arrays, the update coefficients, probes, boundaries and the source.
@@ -177,8 +178,8 @@ public:
     // the system has put aside; runSteps starts no more than this many.
     int processorCount;
     // Fewest cells a stepping thread must have to itself. A thread costs a few
-    // microseconds per step to meet its neighbours and some tens per chunk to
-    // start; with less work than this it costs more than it saves (on the
+    // microseconds per step to meet its neighbours and a few per chunk to
+    // hand it out; with less work than this it costs more than it saves (on the
     // development machine a 20^3 grid stepped 20% slower on 2 threads than on
     // 1, a 24^3 grid 8% faster). 0: no limit.
     std::uint32_t minCellsPerThread = 6000;
@@ -200,6 +201,9 @@ public:
     // Trades the border planes with the neighbouring processes while stepping;
     // null in a run of one process.
     PlaneExchange* exchange = nullptr;
+    // The stepping threads beside the calling one, started by the first chunk
+    // that wants them and kept until the engine goes (engine/SteppingPool.hpp).
+    std::unique_ptr<SteppingPool> pool;
 };
 
 }  // namespace fendrix

@@ -5,6 +5,7 @@
 #include <sched.h>
 
 #include <cmath>
+#include <filesystem>
 #include <random>
 
 #include "common/PhysicalConstants.hpp"
@@ -127,6 +128,12 @@ void serialStep(FdtdEngine& g) {
 
 std::vector<float> fieldsOf(const FdtdEngine& g) { return {g.eField, g.eField + 24 * g.blockCount()}; }
 
+std::size_t threadsOfProcess() {
+    std::size_t count = 0;
+    for ([[maybe_unused]] const auto& task : std::filesystem::directory_iterator("/proc/self/task")) ++count;
+    return count;
+}
+
 }  // namespace
 
 // Puts back the kernel width a test found when it ends.
@@ -202,6 +209,22 @@ TEST(Stepping, ThreadsGiveTheSerialOrderBitForBit) {
                 engine.sweptEnergyValid = false;
                 EXPECT_EQ(swept, engine.fieldEnergy()) << window << " steps per sweep, " << threads << " threads";
             }
+        // One engine's stepping threads live from its first chunk to its end,
+        // whatever thread count and window each chunk takes.
+        const std::size_t before = threadsOfProcess();
+        {
+            auto sim = absorbingBox(3, port, boundary);
+            FdtdEngine& engine = *sim->engine;
+            const struct { int threads; std::uint32_t steps, window; } chunks[] = {
+                {3, 4, 1}, {1, 2, 1}, {2, 3, 3}, {3, 1, 1}, {3, 2, 2}};
+            for (const auto& chunk : chunks) {
+                engine.threadCount = chunk.threads, engine.stepsPerSweep = chunk.window;
+                engine.runSteps(chunk.steps);
+                EXPECT_EQ(threadsOfProcess(), before + 2) << chunk.threads << " threads";
+            }
+            EXPECT_TRUE(fieldsOf(engine) == fieldsOf(*reference->engine));
+        }
+        EXPECT_EQ(threadsOfProcess(), before);
     }
     // The build shares its per-node loops among the threads too.
     auto one = absorbingBox(1, ""), three = absorbingBox(3, "");
