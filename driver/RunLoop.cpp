@@ -93,7 +93,7 @@ int Simulation::stepUntilDecayed(std::uint32_t chunk, ProgressReport& progress) 
         if (views.active())
             views.runChunk(chunk);
         else
-            grid.runSteps(chunk);
+            grid.advanceChunk(chunk, maxTimesteps);
 
         double energy = 0.0;
         bool measured = false;

@@ -46,6 +46,7 @@
 #include "engine/PerfectlyMatchedLayer.hpp"
 #include "engine/PlaneExchange.hpp"
 #include "engine/SteppingPool.hpp"
+#include "probes/PortCapture.hpp"
 #include "grid/FdtdEngine.hpp"
 #include "probes/Probe.hpp"
 
@@ -100,6 +101,16 @@ void stepSlab(StepWorker& self) {
     const std::uint32_t window = std::max<std::uint32_t>(1, self.window);
     std::uint32_t done = 0;  // positions finished in this chunk
     std::uint32_t previousStart = 0, previousPositions = 0, previousCount = 0;
+    // Plane k is final for step n once its H is: E of it was (plane 0's after
+    // plane 1's E, just before), and E of step n + 1 comes two positions
+    // later. Where the probes or the energy are due after step n, they take
+    // the plane now (the energy leaves the last plane out).
+    auto planeFinal = [&](std::size_t k, std::uint32_t n) {
+        if (self.sampleEvery == 0 || (n + 1) % self.sampleEvery != 0) return;
+        const std::uint32_t due = (n + 1) / self.sampleEvery - 1;
+        if (self.energyLanes) engine.addPlaneEnergy(k, self.energyLanes + 8 * std::size_t(due));
+        if (self.ports) self.ports->takePlane(k, due);
+    };
     for (std::uint32_t first = 0; first < self.steps; first += window) {
         const std::uint32_t count = std::min(window, self.steps - first);
         const std::uint32_t positions = static_cast<std::uint32_t>(e - b) + 2 * (count - 1) + 1;
@@ -127,15 +138,13 @@ void stepSlab(StepWorker& self) {
                     if (self.above) waitFor(self.above->firstPlaneSteps, n + 1);
                     if (self.exchangeAbove) self.exchangeAbove->receiveAbove();
                     engine.magneticPlane(e - 1);
+                    planeFinal(e - 1, n);
                     self.lastPlaneSteps.store(n + 1, std::memory_order_release);
                     if (self.exchangeAbove) self.exchangeAbove->sendLastPlane();
                 }
                 if (k > b && k < e) {
                     engine.magneticPlane(k - 1);
-                    // Plane k - 1 is final for this step once its H is: E of it
-                    // was (plane 0's after plane 1's E, just before). The last
-                    // plane is not part of the energy.
-                    if (self.energyLanes && n + 1 == self.steps) engine.addPlaneEnergy(k - 1, self.energyLanes);
+                    planeFinal(k - 1, n);
                 }
             }
             ++done;
@@ -244,6 +253,20 @@ void FdtdEngine::magneticPlane(std::size_t k) {
 }
 
 void FdtdEngine::runSteps(std::uint32_t steps, bool sample) {
+    alignas(16) float energyLanes[8] = {};
+    const bool measure = measureEnergy && sample && steps > 0;
+    const bool measured = sweep(steps, sweepSteps(), steps, measure ? energyLanes : nullptr, nullptr);
+    stepCount += steps;
+    sweptEnergyValid = measured;
+    if (measured) {
+        sweptEnergy = energyOfLanes(energyLanes);
+        sweptEnergyStep = stepCount;
+    }
+    if (sample) sampleProbes();
+}
+
+bool FdtdEngine::sweep(std::uint32_t steps, std::uint32_t window, std::uint32_t sampleEvery, float* lanes,
+                       PortCapture* ports) {
     // Slabs of at least two planes, one per thread that could be started, no
     // more threads than processors, and enough cells for each; a thread the
     // system refuses leaves its share to the others, which changes nothing in
@@ -257,14 +280,12 @@ void FdtdEngine::runSteps(std::uint32_t steps, bool sample) {
     const PlaneRange owned = ownedPlanes();
     for (auto& face : boundaries)
         if (face) face->saveNeighbour(owned.begin, owned.end);
-    sweptEnergyValid = false;
-    alignas(16) float energyLanes[8] = {};
-    const std::uint32_t window = sweepSteps();
     // Windows on several threads of one process split the steps, single
-    // steps (or windows between processes) split the planes.
+    // steps (or windows between processes) split the planes. The energy is
+    // taken on the way only where one sweep covers every plane.
     const bool splitSteps = window > 1 && running > 1 && !exchange;
     const std::size_t slabs = splitSteps ? 1 : slabCount(running);
-    const bool measure = measureEnergy && sample && steps > 0 && slabs == 1 && !exchange;
+    if (slabs > 1 || exchange) lanes = nullptr;
     for (int t = 0; t < running; ++t) {
         const PlaneRange planes = splitSteps ? owned : slabPlanes(static_cast<std::size_t>(t), slabs);
         StepWorker& worker = record(t);
@@ -282,20 +303,15 @@ void FdtdEngine::runSteps(std::uint32_t steps, bool sample) {
         const bool lowest = t == 0, highest = t + 1 == static_cast<int>(slabs);
         worker.exchangeBelow = lowest && exchange && exchange->hasBelow() ? exchange : nullptr;
         worker.exchangeAbove = highest && exchange && exchange->hasAbove() ? exchange : nullptr;
-        worker.energyLanes = measure ? energyLanes : nullptr;
+        worker.energyLanes = lanes;
+        worker.ports = slabs == 1 && !exchange ? ports : nullptr;
+        worker.sampleEvery = sampleEvery;
     }
     if (pool)
         pool->runChunk(running);
     else
         stepSlab(single);
-    stepCount += steps;
-    if (measure) {
-        sweptEnergy = energyOfLanes(energyLanes);
-        sweptEnergyStep = stepCount;
-        sweptEnergyValid = true;
-    }
-
-    if (sample) sampleProbes();
+    return lanes != nullptr;
 }
 
 void FdtdEngine::sampleProbes() {

@@ -9,6 +9,7 @@
 #include "engine/PerfectlyMatchedLayer.hpp"
 #include "engine/SteppingPool.hpp"
 #include "grid/FdtdEngine.hpp"
+#include "probes/PortCapture.hpp"
 #include "probes/Probe.hpp"
 
 namespace fendrix {

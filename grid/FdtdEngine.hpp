@@ -20,6 +20,7 @@ class PerfectlyMatchedLayer;
 class PlaneExchange;
 class Probe;
 class SteppingPool;
+struct PortCapture;
 
 // Everything the time stepping works on: the non-uniform mesh, the field
 // arrays, the update coefficients, probes, boundaries and the source.
@@ -124,6 +125,20 @@ public:
     // Performs `steps` time steps, then samples every probe unless `sample` is
     // false (a field view stopping inside a chunk).
     void runSteps(std::uint32_t steps, bool sample = true);
+    // One chunk of the run loop: as runSteps(steps). Where a sweep takes
+    // several steps and the ports are the only probes, one sweep runs on
+    // through several chunks (those that start below `stepLimit`) and takes
+    // the ports' values and the energy plane by plane as it passes each chunk
+    // end; the calls that follow hand out those chunk ends without stepping.
+    // The fields are then ahead of stepCount, and only the probes and
+    // fieldEnergy() tell of stepCount (engine/ChunkEnds.cpp).
+    void advanceChunk(std::uint32_t steps, std::uint32_t stepLimit);
+    // The sweep behind both: `steps` steps in sweeps of `window`; every
+    // `sampleEvery` steps the energy goes to `lanes` (8 floats per due step,
+    // 16-byte aligned) and the ports' values to `ports`, where given. False
+    // where the sweep could not take the energy (several slabs or processes).
+    bool sweep(std::uint32_t steps, std::uint32_t window, std::uint32_t sampleEvery, float* lanes,
+               PortCapture* ports);
     // Sum of squares of E and H (engine/FieldEnergy.cpp). After a chunk run
     // with measureEnergy set it is the value the sweep took on the way.
     double fieldEnergy() const;
@@ -204,6 +219,15 @@ public:
     // The stepping threads beside the calling one, started by the first chunk
     // that wants them and kept until the engine goes (engine/SteppingPool.hpp).
     std::unique_ptr<SteppingPool> pool;
+    // Chunk ends that a sweep through several chunks has taken: the ports'
+    // values (null until advanceChunk first looks at the probes; then
+    // portsOnly tells whether the ports are all there is), the energies, and
+    // how many advanceChunk has handed out.
+    std::unique_ptr<PortCapture> portCapture;
+    bool portsOnly = false;
+    std::vector<double> chunkEndEnergy;
+    std::uint32_t chunkEndsHanded = 0;
+    std::uint32_t chunkEndSteps = 0, chunkEndsFrom = 0;  // chunk length, stepCount before the first
 };
 
 }  // namespace fendrix

@@ -5,6 +5,7 @@
 #include <sched.h>
 
 #include <cmath>
+#include <complex>
 #include <filesystem>
 #include <random>
 
@@ -343,6 +344,56 @@ TEST(Stepping, SourceStepsAndProbeSamples) {
     EXPECT_EQ(g.e(3, 1, 1, 0), 0.5f * 15.0f);
     EXPECT_EQ(probe->samples, 3);
     EXPECT_EQ(probe->lastStep, 7u);
+}
+
+// A sweep that runs on through chunk ends hands the run loop the same chunk
+// ends as chunks of their own: step count, energy and the ports' spectra bit
+// for bit after every chunk, also where the loop stops inside such a sweep, on
+// any thread count; never beyond the step limit's chunk; with a probe that is
+// not a port every chunk is a sweep of its own.
+TEST(Stepping, SweepsThroughChunkEndsSampleAsChunksDo) {
+    const std::string port = "Electric 1 2 50 x 0.006,0.005,0.001 0.006,0.005,0.007\n";
+    auto spectra = [](const FdtdEngine& g) {
+        std::vector<std::complex<double>> all;
+        for (const auto& probe : g.probes)
+            for (auto v : dynamic_cast<const VoltageProbe&>(*probe).spectrum) all.push_back(v);
+        return all;
+    };
+    struct Case { std::uint32_t chunk, window, limit; int threads; };
+    for (const Case& c : {Case{3, 4, 99, 1}, Case{2, 5, 99, 2}, Case{5, 2, 99, 3}, Case{1, 3, 99, 2},
+                          Case{3, 16, 7, 2}}) {
+        auto reference = absorbingBox(1, port), sim = absorbingBox(c.threads, port);
+        FdtdEngine &ref = *reference->engine, &engine = *sim->engine;
+        ASSERT_EQ(ref.probes.size(), 2u);
+        ref.measureEnergy = true;
+        engine.stepsPerSweep = c.window;
+        bool through = false;
+        for (int chunk = 0; chunk < 11 && ref.stepCount < c.limit; ++chunk) {
+            ref.runSteps(c.chunk);
+            engine.advanceChunk(c.chunk, c.limit);
+            ASSERT_EQ(engine.stepCount, ref.stepCount) << c.chunk << "-step chunks";
+            EXPECT_EQ(engine.fieldEnergy(), ref.fieldEnergy()) << c.chunk << "-step chunks, step " << ref.stepCount;
+            EXPECT_TRUE(spectra(engine) == spectra(ref)) << c.chunk << "-step chunks, step " << ref.stepCount;
+            through = through || engine.chunkEndEnergy.size() > 1;
+            EXPECT_LE(engine.chunkEndsFrom + engine.chunkEndEnergy.size() * c.chunk, c.limit + c.chunk - 1);
+            if (engine.chunkEndsHanded == engine.chunkEndEnergy.size()) {
+                EXPECT_TRUE(fieldsOf(engine) == fieldsOf(ref)) << "step " << ref.stepCount;
+            }
+        }
+        EXPECT_TRUE(through) << c.chunk << "-step chunks, " << c.window << " steps per sweep";
+    }
+    struct OtherProbe : Probe {
+        using Probe::Probe;
+        void sample() override { ++samples; }
+        int samples = 0;
+    };
+    auto sim = absorbingBox(2, port);
+    auto* other = new OtherProbe(sim->engine.get());
+    sim->engine->probes.emplace_back(other);
+    sim->engine->stepsPerSweep = 4;
+    for (int chunk = 0; chunk < 3; ++chunk) sim->engine->advanceChunk(2, 99);
+    EXPECT_EQ(other->samples, 3);
+    EXPECT_TRUE(sim->engine->chunkEndEnergy.empty());
 }
 
 // The energy measure: squares weighted by the vacuum constants over the range
