@@ -2,7 +2,7 @@
 // kernels and each number of time steps per sweep, side by side in one run.
 //
 //   bench_stepping_rate [--size N] [--width W,...] [--sweep T,...] [--threads P]
-//                       [--steps S] [--runs R] [--walls] [--cpu-time]
+//                       [--steps S] [--chunk C] [--runs R] [--walls] [--cpu-time]
 //
 // Default: N x N x N vacuum grids with Mur faces on all sides for N = 48 and
 // 64 and 200 (8 million cells), on 1 and 2 threads; widths 4 (the portable
@@ -18,6 +18,11 @@
 // and --sweep to a comma-separated list (a single value to profile one
 // configuration, for instance); --steps fixes the
 // chunk length (default: about 20 million cell updates, at least 12 steps).
+// --chunk C times the S steps as chunks of C steps handed out as the run
+// loop takes them, with the energy after each (a sweep of several steps may
+// run on through chunk ends);
+// S should then be a multiple of the chunks one sweep runs through, so that
+// every timed S steps do the same work.
 // --walls leaves the Mur faces out (one coefficient set for all blocks).
 // --cpu-time times chunks by the calling thread's processor time instead of
 // the wall clock: on a machine shared with others it leaves out the time the
@@ -43,6 +48,7 @@ using namespace fendrix;
 namespace {
 
 bool cpuTime = false;
+volatile double energy = 0.0;  // the run loop's look at the energy after each chunk
 
 double now() {
     if (cpuTime) {
@@ -66,7 +72,7 @@ int main(int argc, char** argv) {
     std::vector<std::uint32_t> sweeps = {1, 0};
     for (int w : {4, 8, 16})
         if (w <= widestKernelWidth()) widths.push_back(w);
-    std::uint32_t fixedSteps = 0;
+    std::uint32_t fixedSteps = 0, chunk = 0;
     int runs = 5;
     bool murFaces = true;
     for (int i = 1; i < argc; ++i) {
@@ -92,6 +98,8 @@ int main(int argc, char** argv) {
             threads = {static_cast<int>(number())};
         } else if (std::strcmp(argv[i], "--steps") == 0 && value) {
             fixedSteps = number();
+        } else if (std::strcmp(argv[i], "--chunk") == 0 && value) {
+            chunk = number();
         } else if (std::strcmp(argv[i], "--runs") == 0 && value) {
             runs = static_cast<int>(number());
         } else if (std::strcmp(argv[i], "--walls") == 0) {
@@ -100,8 +108,8 @@ int main(int argc, char** argv) {
             cpuTime = true;
         } else {
             std::fprintf(stderr,
-                         "usage: %s [--size N] [--width W,...] [--sweep T,...] [--threads P] [--steps S] [--runs R] "
-                         "[--walls] [--cpu-time]\n",
+                         "usage: %s [--size N] [--width W,...] [--sweep T,...] [--threads P] [--steps S] [--chunk C] "
+                         "[--runs R] [--walls] [--cpu-time]\n",
                          argv[0]);
             return 1;
         }
@@ -138,9 +146,16 @@ int main(int argc, char** argv) {
                 for (std::size_t c = 0; c < settings.size(); ++c) {
                     engine.threadCount = threads[t];
                     engine.stepsPerSweep = settings[c].sweep;
+                    engine.measureEnergy = chunk > 0;  // as the run loop with -r
                     setKernelWidth(settings[c].width);
                     const double t0 = now();
-                    engine.runSteps(steps);
+                    if (chunk > 0)
+                        for (std::uint32_t done = 0; done < steps; done += chunk) {
+                            engine.advanceChunk(chunk, ~0u);
+                            energy = engine.fieldEnergy();
+                        }
+                    else
+                        engine.runSteps(steps);
                     // Round 0 only warms up pages, caches and threads.
                     if (r > 0) best[t][c] = std::fmin(best[t][c], now() - t0);
                 }

@@ -46,8 +46,8 @@
 #include "engine/PerfectlyMatchedLayer.hpp"
 #include "engine/PlaneExchange.hpp"
 #include "engine/SteppingPool.hpp"
-#include "probes/PortCapture.hpp"
 #include "grid/FdtdEngine.hpp"
+#include "probes/PortCapture.hpp"
 #include "probes/Probe.hpp"
 
 namespace fendrix {
@@ -95,6 +95,11 @@ void waitFor(const std::atomic<std::uint32_t>& counter, std::uint32_t value) {
 // (count - 1), written at position k - b + 2 * count - 1 there. Each thread
 // streams the planes a few positions behind the previous one, so they pass
 // from core to core in cache rather than through memory.
+//
+// The energy and the ports are due every `sampleEvery` steps; a plane is
+// taken for them right after its H of the due step, before E of the next step
+// two positions later, so that a sweep can run on through chunk ends
+// (engine/ChunkEnds.cpp).
 void stepSlab(StepWorker& self) {
     FdtdEngine& engine = *self.engine;
     const std::size_t b = self.firstPlane, e = self.endPlane;

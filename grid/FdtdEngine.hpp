@@ -228,6 +228,12 @@ public:
     std::vector<double> chunkEndEnergy;
     std::uint32_t chunkEndsHanded = 0;
     std::uint32_t chunkEndSteps = 0, chunkEndsFrom = 0;  // chunk length, stepCount before the first
+    // Such sweeps with windows of sweepSteps and with windows no longer than a
+    // chunk, timed in turn over the first sweeps (seconds of each), then the
+    // faster kept (per step): whether the longer windows still fit in the
+    // cache is measured, not taken from the cache size the system reports.
+    std::uint32_t windowTrials = 0, trialWindow = 0;  // trials so far, of this sweepSteps
+    double trialSeconds[2] = {0.0, 0.0};
 };
 
 }  // namespace fendrix
