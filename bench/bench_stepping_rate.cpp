@@ -107,10 +107,11 @@ int main(int argc, char** argv) {
         } else if (std::strcmp(argv[i], "--cpu-time") == 0) {
             cpuTime = true;
         } else {
-            std::fprintf(stderr,
-                         "usage: %s [--size N] [--width W,...] [--sweep T,...] [--threads P] [--steps S] [--chunk C] "
-                         "[--runs R] [--walls] [--cpu-time]\n",
-                         argv[0]);
+            std::fprintf(
+                stderr,
+                "usage: %s [--size N] [--width W,...] [--sweep T,...] [--threads P] [--steps S] [--chunk C] "
+                "[--runs R] [--walls] [--cpu-time]\n",
+                argv[0]);
             return 1;
         }
     }
@@ -123,7 +124,8 @@ int main(int argc, char** argv) {
     for (int w : widths)
         for (std::uint32_t s : sweeps) settings.push_back({w, s});
     std::printf("Widest kernels here: %s; best of %d rounds, %s, %s\n", kernelWidthName(widestKernelWidth()),
-                runs, murFaces ? "Mur faces on all sides" : "walls only", cpuTime ? "thread CPU time" : "wall clock");
+                runs, murFaces ? "Mur faces on all sides" : "walls only",
+                cpuTime ? "thread CPU time" : "wall clock");
     std::printf("   cells  threads  width  sweep     MC/s   vs base  vs 1 thread\n");
     for (std::uint32_t size : sizes) {
         if (size < 3 || size > 400) {
@@ -145,8 +147,8 @@ int main(int argc, char** argv) {
             for (std::size_t t = 0; t < threads.size(); ++t)
                 for (std::size_t c = 0; c < settings.size(); ++c) {
                     engine.threadCount = threads[t];
-                    engine.stepsPerSweep = settings[c].sweep;
-                    engine.measureEnergy = chunk > 0;  // as the run loop with -r
+                    engine.sweepPlan.stepsPerSweep = settings[c].sweep;
+                    engine.sweepPlan.measureEnergy = chunk > 0;  // as the run loop with -r
                     setKernelWidth(settings[c].width);
                     const double t0 = now();
                     if (chunk > 0)
@@ -163,7 +165,7 @@ int main(int argc, char** argv) {
             for (std::size_t c = 0; c < settings.size(); ++c) {
                 const double rate = cells * steps / best[t][c] * 1e-6;
                 engine.threadCount = threads[t];
-                engine.stepsPerSweep = settings[c].sweep;
+                engine.sweepPlan.stepsPerSweep = settings[c].sweep;
                 std::printf("%8.0f  %7d  %5d  %2u%-3s  %7.1f  %7.2fx", cells, threads[t], settings[c].width,
                             engine.sweepSteps(), settings[c].sweep == 0 ? "(a)" : "",
                             rate, best[t][0] / best[t][c]);

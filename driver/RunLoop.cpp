@@ -65,11 +65,12 @@ int Simulation::run() {
     grid.sampleProbes();
     if (views.active()) views.start();
     if (const int status = stepUntilDecayed(chunk, progress); status < 0) return status;
-    if (grid.exchange) grid.exchange->finish();
+    if (grid.processSlab.exchange) grid.processSlab.exchange->finish();
 
     const std::int64_t loopEnd = clockMilliseconds();
     progress.end(grid.stepCount, loopEnd);
-    if (grid.exchange) reportExchange(*grid.exchange, (loopEnd - progress.startTime) * 0.001);
+    if (grid.processSlab.exchange)
+        reportExchange(*grid.processSlab.exchange, (loopEnd - progress.startTime) * 0.001);
     return finishRun(loopEnd);
 }
 
@@ -89,7 +90,7 @@ int Simulation::stepUntilDecayed(std::uint32_t chunk, ProgressReport& progress) 
         }
         // The energy is wanted after every chunk while the pulse lasts, and
         // with -r; the sweep can then take it on the way.
-        grid.measureEnergy = decay.duringPulse(s) || reproducibleEnd;
+        grid.sweepPlan.measureEnergy = decay.duringPulse(s) || reproducibleEnd;
         if (views.active())
             views.runChunk(chunk);
         else

@@ -56,7 +56,7 @@ int Simulation::setup() {
     }
     if (processes::many()) {
         exchange = std::make_unique<PlaneExchange>(*engine);
-        engine->exchange = exchange.get();
+        engine->processSlab.exchange = exchange.get();
     }
     if (int error = checkTimeStep(engine->timeStep, topFrequency)) return error;
     if (!farFieldFrequencies.empty()) {

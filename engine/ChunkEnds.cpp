@@ -46,51 +46,57 @@ struct alignas(16) EnergyLanes {
 }  // namespace
 
 void FdtdEngine::advanceChunk(std::uint32_t steps, std::uint32_t stepLimit) {
-    if (chunkEndsHanded < chunkEndEnergy.size()) {
-        const std::uint32_t end = chunkEndsHanded++;
-        stepCount = chunkEndsFrom + (end + 1) * chunkEndSteps;
-        sweptEnergy = chunkEndEnergy[end];
-        sweptEnergyStep = stepCount;
-        sweptEnergyValid = true;
-        portCapture->accumulate(end);
+    if (chunkEnds.handed < chunkEnds.energy.size()) {
+        const std::uint32_t end = chunkEnds.handed++;
+        stepCount = chunkEnds.from + (end + 1) * chunkEnds.steps;
+        sweptEnergy.value = chunkEnds.energy[end];
+        sweptEnergy.step = stepCount;
+        sweptEnergy.valid = true;
+        chunkEnds.ports->accumulate(end);
         return;
     }
     const std::uint32_t window = sweepSteps();
     std::uint32_t chunks = 1;
-    if (window > 1 && steps > 0 && !exchange && stepLimit > stepCount) {
+    if (window > 1 && steps > 0 && !processSlab.exchange && stepLimit > stepCount) {
         chunks = (kWindowsPerSweep * window + steps - 1) / steps;
         chunks = std::min(chunks, (stepLimit - stepCount + steps - 1) / steps);
     }
-    if (chunks > 1 && !portCapture) {
-        portCapture = std::make_unique<PortCapture>();
-        portsOnly = portCapture->prepare(*this);
+    if (chunks > 1 && !chunkEnds.ports) {
+        chunkEnds.ports = std::make_unique<PortCapture>();
+        chunkEnds.portsOnly = chunkEnds.ports->prepare(*this);
     }
-    if (chunks <= 1 || !portsOnly) return runSteps(steps);
+    if (chunks <= 1 || !chunkEnds.portsOnly) return runSteps(steps);
 
     // Where windows may be longer than a chunk, the first sweeps try both
     // lengths in turn (0: sweepSteps' windows, 1: chunk-long ones), seconds
     // per step summed for each.
-    if (window != trialWindow) windowTrials = 0, trialSeconds[0] = trialSeconds[1] = 0.0, trialWindow = window;
+    if (window != sweepPlan.trialWindow) {
+        sweepPlan.windowTrials = 0;
+        sweepPlan.trialSeconds[0] = sweepPlan.trialSeconds[1] = 0.0;
+        sweepPlan.trialWindow = window;
+    }
     int choice = 0;
-    const bool trial = window > steps && windowTrials < 2 * kTrialsEach;
-    if (window > steps) choice = trial ? static_cast<int>(windowTrials % 2) : trialSeconds[1] < trialSeconds[0];
+    const bool trial = window > steps && sweepPlan.windowTrials < 2 * kTrialsEach;
+    if (window > steps)
+        choice = trial ? static_cast<int>(sweepPlan.windowTrials % 2)
+                       : sweepPlan.trialSeconds[1] < sweepPlan.trialSeconds[0];
     const std::uint32_t longest = choice == 0 ? window : steps;
     // Windows of nearly equal length, none longer than the one chosen.
     const std::uint32_t total = chunks * steps;
     const std::uint32_t sweeps = (total + longest - 1) / longest;
     std::vector<EnergyLanes> lanes(chunks);
-    portCapture->reserve(chunks);
+    chunkEnds.ports->reserve(chunks);
     const Clock::time_point start = Clock::now();
-    sweep(total, (total + sweeps - 1) / sweeps, steps, lanes[0].lanes, portCapture.get());
+    sweep(total, (total + sweeps - 1) / sweeps, steps, lanes[0].lanes, chunkEnds.ports.get());
     if (trial) {
-        trialSeconds[choice] += std::chrono::duration<double>(Clock::now() - start).count() / total;
-        ++windowTrials;
+        sweepPlan.trialSeconds[choice] += std::chrono::duration<double>(Clock::now() - start).count() / total;
+        ++sweepPlan.windowTrials;
     }
-    chunkEndEnergy.resize(chunks);
-    for (std::uint32_t c = 0; c < chunks; ++c) chunkEndEnergy[c] = energyOfLanes(lanes[c].lanes);
-    chunkEndsFrom = stepCount;
-    chunkEndSteps = steps;
-    chunkEndsHanded = 0;
+    chunkEnds.energy.resize(chunks);
+    for (std::uint32_t c = 0; c < chunks; ++c) chunkEnds.energy[c] = energyOfLanes(lanes[c].lanes);
+    chunkEnds.from = stepCount;
+    chunkEnds.steps = steps;
+    chunkEnds.handed = 0;
     advanceChunk(steps, stepLimit);
 }
 

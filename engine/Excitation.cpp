@@ -135,7 +135,7 @@ void Excitation::indexByPlane(std::size_t planeFloats, std::size_t planes) {
     // Counting sort by plane: stable, so the edges of a plane keep their order.
     planeEdgeStart.assign(planes + 1, 0);
     // Offsets count from the first plane this process stores.
-    const std::size_t first = engine->storedBegin;
+    const std::size_t first = engine->processSlab.storedBegin;
     for (std::uint32_t i = 0; i < edgeCount; ++i) {
         const std::size_t k = std::min<std::size_t>(first + edgeOffsets[i] / planeFloats, planes - 1);
         ++planeEdgeStart[k + 1];

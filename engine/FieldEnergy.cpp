@@ -80,7 +80,7 @@ double FdtdEngine::energyOfLanes(const float lanes[8]) {
 }
 
 double FdtdEngine::fieldEnergy() const {
-    if (sweptEnergyValid && sweptEnergyStep == stepCount) return sweptEnergy;
+    if (sweptEnergy.valid && sweptEnergy.step == stepCount) return sweptEnergy.value;
     if (Nz() <= 1) return 0.0;
 
     // Over several processes the running sums go from process to process in

@@ -149,7 +149,7 @@ MurBoundary::FaceRows faceRows(const MurBoundary& face, std::uint32_t line) {
     const std::size_t plane = row * grid.Ny();
     // x and y faces cross every plane: their stored rows start at the first
     // stored plane. A z face lies in one plane, stored whole or not at all.
-    const std::uint32_t first = grid.storedBegin;
+    const std::uint32_t first = grid.processSlab.storedBegin;
     if (face.normalAxis == 0)
         return {1, row, grid.fieldIndex(line, 0, first, o), grid.fieldIndex(line, 0, first, q), 1, 1,
                 std::size_t(first) * grid.Ny()};

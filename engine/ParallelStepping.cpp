@@ -259,13 +259,13 @@ void FdtdEngine::magneticPlane(std::size_t k) {
 
 void FdtdEngine::runSteps(std::uint32_t steps, bool sample) {
     alignas(16) float energyLanes[8] = {};
-    const bool measure = measureEnergy && sample && steps > 0;
+    const bool measure = sweepPlan.measureEnergy && sample && steps > 0;
     const bool measured = sweep(steps, sweepSteps(), steps, measure ? energyLanes : nullptr, nullptr);
     stepCount += steps;
-    sweptEnergyValid = measured;
+    sweptEnergy.valid = measured;
     if (measured) {
-        sweptEnergy = energyOfLanes(energyLanes);
-        sweptEnergyStep = stepCount;
+        sweptEnergy.value = energyOfLanes(energyLanes);
+        sweptEnergy.step = stepCount;
     }
     if (sample) sampleProbes();
 }
@@ -288,9 +288,9 @@ bool FdtdEngine::sweep(std::uint32_t steps, std::uint32_t window, std::uint32_t 
     // Windows on several threads of one process split the steps, single
     // steps (or windows between processes) split the planes. The energy is
     // taken on the way only where one sweep covers every plane.
-    const bool splitSteps = window > 1 && running > 1 && !exchange;
+    const bool splitSteps = window > 1 && running > 1 && !processSlab.exchange;
     const std::size_t slabs = splitSteps ? 1 : slabCount(running);
-    if (slabs > 1 || exchange) lanes = nullptr;
+    if (slabs > 1 || processSlab.exchange) lanes = nullptr;
     for (int t = 0; t < running; ++t) {
         const PlaneRange planes = splitSteps ? owned : slabPlanes(static_cast<std::size_t>(t), slabs);
         StepWorker& worker = record(t);
@@ -306,10 +306,14 @@ bool FdtdEngine::sweep(std::uint32_t steps, std::uint32_t window, std::uint32_t 
         worker.below = t > 0 && !splitSteps ? &record(t - 1) : nullptr;
         worker.above = t + 1 < running && !splitSteps ? &record(t + 1) : nullptr;
         const bool lowest = t == 0, highest = t + 1 == static_cast<int>(slabs);
-        worker.exchangeBelow = lowest && exchange && exchange->hasBelow() ? exchange : nullptr;
-        worker.exchangeAbove = highest && exchange && exchange->hasAbove() ? exchange : nullptr;
+        worker.exchangeBelow = lowest && processSlab.exchange && processSlab.exchange->hasBelow()
+                                   ? processSlab.exchange
+                                   : nullptr;
+        worker.exchangeAbove = highest && processSlab.exchange && processSlab.exchange->hasAbove()
+                                   ? processSlab.exchange
+                                   : nullptr;
         worker.energyLanes = lanes;
-        worker.ports = slabs == 1 && !exchange ? ports : nullptr;
+        worker.ports = slabs == 1 && !processSlab.exchange ? ports : nullptr;
         worker.sampleEvery = sampleEvery;
     }
     if (pool)
@@ -320,7 +324,7 @@ bool FdtdEngine::sweep(std::uint32_t steps, std::uint32_t window, std::uint32_t 
 }
 
 void FdtdEngine::sampleProbes() {
-    if (exchange) return sampleSharedProbes();
+    if (processSlab.exchange) return sampleSharedProbes();
     for (auto& probe : probes) probe->sample();
 }
 
@@ -346,8 +350,8 @@ void FdtdEngine::analyzeProbes() {
 // steps for the same reason: over two processes of 5.6 million cells each,
 // windows were 1.15 times slower.
 std::uint32_t FdtdEngine::sweepSteps() const {
-    if (stepsPerSweep > 0) return stepsPerSweep;
-    if (exchange != nullptr) return 1;
+    if (sweepPlan.stepsPerSweep > 0) return sweepPlan.stepsPerSweep;
+    if (processSlab.exchange != nullptr) return 1;
     const double cache = lastLevelCacheBytes();
     const double planeBytes = 104.0 * Nv * Ny();
     const PlaneRange owned = ownedPlanes();

@@ -97,13 +97,14 @@ void PlaneExchange::receiveBelow(std::uint32_t step) {
     Stopwatch watch{belowSeconds};
     receive(below, fromBelow.data(), fromBelow.size(), kTagHUp);
     unpackTangential(fromBelow.data(), planeBlocks,
-                     engine.hField + 12 * engine.planeBlock(engine.ownedBegin - 1));
+                     engine.hField + 12 * engine.planeBlock(engine.processSlab.ownedBegin - 1));
 }
 
 void PlaneExchange::sendFirstPlane() {
     Stopwatch watch{belowSeconds};
     std::vector<float>& buffer = downBuffers[downNext];
-    packTangential(engine.eField + 12 * engine.planeBlock(engine.ownedBegin), planeBlocks, buffer.data());
+    packTangential(engine.eField + 12 * engine.planeBlock(engine.processSlab.ownedBegin), planeBlocks,
+                   buffer.data());
     sendFrom(buffer, sends->down[downNext], below, kTagEDown);
     downNext ^= 1;
 }
@@ -134,7 +135,7 @@ void PlaneExchange::shareForSampling() {
         MPI_Isend(engine.hField + last, floats, MPI_FLOAT, above, kTagSampleH, MPI_COMM_WORLD, &out[1]);
     }
     if (hasBelow()) {
-        const std::size_t halo = 12 * engine.planeBlock(engine.ownedBegin - 1);
+        const std::size_t halo = 12 * engine.planeBlock(engine.processSlab.ownedBegin - 1);
         receive(below, engine.eField + halo, 12 * planeBlocks, kTagSampleE);
         receive(below, engine.hField + halo, 12 * planeBlocks, kTagSampleH);
     }

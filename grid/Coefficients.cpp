@@ -66,7 +66,7 @@ void FdtdEngine::computeCoefficients() {
     const float dt = static_cast<float>(timeStep);
     const float half = dt * 0.5f;
     const PlaneRange planes = storedPlanes();
-    for (std::uint32_t z = storedBegin; z < planes.end; ++z) {
+    for (std::uint32_t z = processSlab.storedBegin; z < planes.end; ++z) {
         for (std::uint32_t y = 0; y < Ny(); ++y) {
             for (std::uint32_t x = 0; x < Nx(); ++x) {
                 for (int c = 0; c < 3; ++c) {

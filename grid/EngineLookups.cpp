@@ -34,7 +34,7 @@ int FdtdEngine::allocateCoefficients() {
     const std::uint64_t columns = (static_cast<std::uint64_t>(lineCount[0]) + 3) / 4;
     const std::uint64_t rows = static_cast<std::uint64_t>(lineCount[1]) * lineCount[2];
     const std::uint64_t blocks = columns * rows;  // below 2^62: no 64-bit overflow
-    const std::uint64_t storedBlocks = columns * lineCount[1] * (storedPlanes().end - storedBegin);
+    const std::uint64_t storedBlocks = columns * lineCount[1] * (storedPlanes().end - processSlab.storedBegin);
     // Every later allocation (fields 96 * B, the compressed sets at most 192 * B)
     // is no larger than the coefficients; only message figures may wrap. The
     // limit holds for each process's share.
@@ -105,10 +105,10 @@ bool FdtdEngine::splitPlanes(int processes, int process) {
         return false;
     }
     const ItemRange share = shareOf(nz, count, static_cast<std::uint32_t>(process));
-    ownedBegin = share.begin;
-    ownedEnd = share.end;
-    storedBegin = ownedBegin > 0 ? ownedBegin - 1 : 0;
-    storedEnd = std::min(ownedEnd + 1, nz);
+    processSlab.ownedBegin = share.begin;
+    processSlab.ownedEnd = share.end;
+    processSlab.storedBegin = processSlab.ownedBegin > 0 ? processSlab.ownedBegin - 1 : 0;
+    processSlab.storedEnd = std::min(processSlab.ownedEnd + 1, nz);
     return true;
 }
 

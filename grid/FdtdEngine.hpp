@@ -35,6 +35,56 @@ struct PortCapture;
 // planes `ownedPlanes()` and stores them plus one plane on each side, the
 // neighbour's plane that its border cells read (`storedPlanes()`). Every plane
 // and field index below is global; only the storage is the process's own.
+// The engine's own state beyond the grid, in groups.
+
+// Steps per sweep and what the sweep takes on the way.
+struct SweepPlan {
+    // Steps per sweep; 0 lets sweepSteps choose from the grid and cache sizes.
+    // Every value gives the same fields.
+    std::uint32_t stepsPerSweep = 0;
+    // Set before runSteps when the field energy will be wanted after the
+    // chunk: where one sweep covers all planes of the grid, the thread taking
+    // the last step adds each plane while it is still in cache, instead of a
+    // separate pass over the whole grid afterwards.
+    bool measureEnergy = false;
+    // Sweeps through chunk ends with windows of sweepSteps and with windows no
+    // longer than a chunk, timed in turn over the first sweeps (seconds of
+    // each), then the faster kept (per step): whether the longer windows still
+    // fit in the cache is measured, not taken from the cache size the system
+    // reports.
+    std::uint32_t windowTrials = 0, trialWindow = 0;  // trials so far, of this sweepSteps
+    double trialSeconds[2] = {0.0, 0.0};
+};
+
+// The field energy a sweep took as it passed, for fieldEnergy().
+struct SweptEnergy {
+    bool valid = false;  // value belongs to step
+    std::uint32_t step = 0;
+    double value = 0.0;
+};
+
+// The planes this process steps and those it stores (see FdtdEngine); one
+// process steps and stores them all.
+struct ProcessSlab {
+    std::uint32_t ownedBegin = 0, ownedEnd = 0xFFFFFFFFu;
+    std::uint32_t storedBegin = 0, storedEnd = 0xFFFFFFFFu;
+    // Trades the border planes with the neighbouring processes while stepping;
+    // null in a run of one process.
+    PlaneExchange* exchange = nullptr;
+};
+
+// Chunk ends that a sweep through several chunks has taken: the ports' values
+// (null until advanceChunk first looks at the probes; then portsOnly tells
+// whether the ports are all there is), the energies, and how many advanceChunk
+// has handed out.
+struct ChunkEnds {
+    std::unique_ptr<PortCapture> ports;
+    bool portsOnly = false;
+    std::vector<double> energy;
+    std::uint32_t handed = 0;
+    std::uint32_t steps = 0, from = 0;  // chunk length, stepCount before the first
+};
+
 class FdtdEngine {
 public:
     FdtdEngine(Geometry& geometry, int threadCount);
@@ -62,11 +112,13 @@ public:
         return (static_cast<double>(stepCount) + (half ? 0.5 : 0.0)) * timeStep;
     }
     std::uint32_t fieldIndex(std::uint32_t x, std::uint32_t y, std::uint32_t z, int c) const {
-        return 4 * (3 * (((z - storedBegin) * Ny() + y) * Nv + (x % Nv)) + c) + x / Nv;
+        return 4 * (3 * (((z - processSlab.storedBegin) * Ny() + y) * Nv + (x % Nv)) + c) + x / Nv;
     }
     // First block of global plane k in this process's storage.
-    std::size_t planeBlock(std::size_t k) const { return (k - storedBegin) * Ny() * std::size_t(Nv); }
-    std::uint32_t blockCount() const { return Nv * Ny() * (storedPlanes().end - storedBegin); }
+    std::size_t planeBlock(std::size_t k) const {
+        return (k - processSlab.storedBegin) * Ny() * std::size_t(Nv);
+    }
+    std::uint32_t blockCount() const { return Nv * Ny() * (storedPlanes().end - processSlab.storedBegin); }
     std::uint32_t Nx() const { return lineCount[0]; }
     std::uint32_t Ny() const { return lineCount[1]; }
     std::uint32_t Nz() const { return lineCount[2]; }
@@ -101,10 +153,14 @@ public:
     struct PlaneRange {
         std::size_t begin, end;
     };
-    PlaneRange ownedPlanes() const { return {ownedBegin, std::min<std::size_t>(ownedEnd, Nz())}; }
-    PlaneRange storedPlanes() const { return {storedBegin, std::min<std::size_t>(storedEnd, Nz())}; }
-    bool stores(std::uint32_t z) const { return z >= storedBegin && z < storedPlanes().end; }
-    bool owns(std::uint32_t z) const { return z >= ownedBegin && z < ownedPlanes().end; }
+    PlaneRange ownedPlanes() const {
+        return {processSlab.ownedBegin, std::min<std::size_t>(processSlab.ownedEnd, Nz())};
+    }
+    PlaneRange storedPlanes() const {
+        return {processSlab.storedBegin, std::min<std::size_t>(processSlab.storedEnd, Nz())};
+    }
+    bool stores(std::uint32_t z) const { return z >= processSlab.storedBegin && z < storedPlanes().end; }
+    bool owns(std::uint32_t z) const { return z >= processSlab.ownedBegin && z < ownedPlanes().end; }
     // Splits the planes between the processes of the run; false (after its
     // message) when there are fewer than two planes per process.
     bool splitPlanes(int processes, int process);
@@ -198,42 +254,17 @@ public:
     // development machine a 20^3 grid stepped 20% slower on 2 threads than on
     // 1, a 24^3 grid 8% faster). 0: no limit.
     std::uint32_t minCellsPerThread = 6000;
-    // Set before runSteps when the field energy will be wanted after the
-    // chunk: where one sweep covers all planes of the grid, the thread taking
-    // the last step adds each plane while it is still in cache, instead of a
-    // separate pass over the whole grid afterwards.
-    bool measureEnergy = false;
-    bool sweptEnergyValid = false;  // sweptEnergy belongs to sweptEnergyStep
-    std::uint32_t sweptEnergyStep = 0;
-    double sweptEnergy = 0.0;
-    // Steps per sweep; 0 lets sweepSteps choose from the grid and cache sizes.
-    // Every value gives the same fields.
-    std::uint32_t stepsPerSweep = 0;
-    // The planes this process steps and those it stores (see the class comment);
-    // one process steps and stores them all.
-    std::uint32_t ownedBegin = 0, ownedEnd = 0xFFFFFFFFu;
-    std::uint32_t storedBegin = 0, storedEnd = 0xFFFFFFFFu;
-    // Trades the border planes with the neighbouring processes while stepping;
-    // null in a run of one process.
-    PlaneExchange* exchange = nullptr;
+    // How the chunks are swept (engine/ParallelStepping.cpp, engine/ChunkEnds.cpp).
+    SweepPlan sweepPlan;
+    // The field energy that the last sweep took on the way.
+    SweptEnergy sweptEnergy;
+    // The planes of this process and the trade of its border planes.
+    ProcessSlab processSlab;
     // The stepping threads beside the calling one, started by the first chunk
     // that wants them and kept until the engine goes (engine/SteppingPool.hpp).
     std::unique_ptr<SteppingPool> pool;
-    // Chunk ends that a sweep through several chunks has taken: the ports'
-    // values (null until advanceChunk first looks at the probes; then
-    // portsOnly tells whether the ports are all there is), the energies, and
-    // how many advanceChunk has handed out.
-    std::unique_ptr<PortCapture> portCapture;
-    bool portsOnly = false;
-    std::vector<double> chunkEndEnergy;
-    std::uint32_t chunkEndsHanded = 0;
-    std::uint32_t chunkEndSteps = 0, chunkEndsFrom = 0;  // chunk length, stepCount before the first
-    // Such sweeps with windows of sweepSteps and with windows no longer than a
-    // chunk, timed in turn over the first sweeps (seconds of each), then the
-    // faster kept (per step): whether the longer windows still fit in the
-    // cache is measured, not taken from the cache size the system reports.
-    std::uint32_t windowTrials = 0, trialWindow = 0;  // trials so far, of this sweepSteps
-    double trialSeconds[2] = {0.0, 0.0};
+    // What a sweep through several chunk ends took at each of them.
+    ChunkEnds chunkEnds;
 };
 
 }  // namespace fendrix

@@ -139,7 +139,7 @@ namespace {
 // Ranges count from the first plane this process stores.
 void fillDielectricSlab(void* engine, std::uint32_t kBegin, std::uint32_t kEnd) {
     FdtdEngine& grid = *static_cast<FdtdEngine*>(engine);
-    grid.fillDielectricPlanes(grid.storedBegin + kBegin, grid.storedBegin + kEnd);
+    grid.fillDielectricPlanes(grid.processSlab.storedBegin + kBegin, grid.processSlab.storedBegin + kEnd);
 }
 
 }  // namespace
@@ -202,7 +202,7 @@ void FdtdEngine::fillDielectricPlanes(std::uint32_t kBegin, std::uint32_t kEnd) 
 void FdtdEngine::fillMetals() {
     std::vector<GeoObject*> row;
     const PlaneRange planes = storedPlanes();
-    for (std::uint32_t z = storedBegin; z < planes.end; ++z) {
+    for (std::uint32_t z = processSlab.storedBegin; z < planes.end; ++z) {
         for (std::uint32_t y = 0; y < Ny(); ++y) {
             collectShapes(row, -1, static_cast<int>(y), static_cast<int>(z), MatMaterial::kMetal);
             if (row.empty()) continue;

@@ -57,7 +57,7 @@ double largestBoundInPlane(const FdtdEngine& grid, const std::vector<std::ptrdif
         unitRow[1] = strideY;
         unitRow[2] = strideZ;
         for (std::uint32_t y = 1; y + 1 < grid.Ny(); ++y) {
-            const std::ptrdiff_t row = (z - grid.storedBegin) * strideZ + y * strideY;
+            const std::ptrdiff_t row = (z - grid.processSlab.storedBegin) * strideZ + y * strideY;
             for (std::uint32_t x = 1; x + 1 < grid.Nx(); ++x) {
                 // Float index of component k at p + (shift along c, a, b).
                 auto at = [&](int k, int sc, int sa, int sb) {
@@ -99,7 +99,8 @@ struct TimeStepWork {
 
 void timeStepSlab(void* context, std::uint32_t kBegin, std::uint32_t kEnd) {
     const TimeStepWork& work = *static_cast<TimeStepWork*>(context);
-    for (std::uint32_t z = work.grid->ownedBegin + kBegin; z < work.grid->ownedBegin + kEnd; ++z) {
+    for (std::uint32_t z = work.grid->processSlab.ownedBegin + kBegin;
+         z < work.grid->processSlab.ownedBegin + kEnd; ++z) {
         if (z >= 1 && z + 1 < work.grid->Nz())
             (*work.planeMax)[z] = largestBoundInPlane(*work.grid, *work.xOffset, z);
     }

@@ -18,7 +18,7 @@ namespace fendrix {
 
 void FdtdEngine::sampleSharedProbes() {
     // Node values of the first owned plane read the plane below.
-    exchange->shareForSampling();
+    processSlab.exchange->shareForSampling();
 
     std::vector<VoltageProbe*> ports;
     std::vector<FieldTerm> terms;

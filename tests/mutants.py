@@ -71,7 +71,7 @@ MUTANTS = [
     # Runs over several processes.
     ("engine/PlaneExchange.cpp", "out + 8 * b, plane + 12 * b, 8 * sizeof(float)",
      "out + 8 * b, plane + 12 * b, 4 * sizeof(float)"),
-    ("probes/SharedSampling.cpp", "    exchange->shareForSampling();", "    // exchange->shareForSampling();"),
+    ("probes/SharedSampling.cpp", "    processSlab.exchange->shareForSampling();", "    // processSlab.exchange->shareForSampling();"),
     ("engine/FieldEnergy.cpp", "Vec4 accE = Vec4::load(lanes),", "Vec4 accE = Vec4::zero(),"),
     ("common/ParallelRanges.cpp", "item < wide ? item / (base + 1)", "item < wide ? item / base"),
     ("engine/Excitation.cpp", "(first + edgeOffsets[i] / planeFloats, planes - 1);\n        edgesByPlane",

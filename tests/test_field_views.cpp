@@ -142,7 +142,7 @@ TEST(FieldViews, AChunkCutInPartsStepsTheSameFields) {
             auto whole = testing_support::simulationOf(text, threads);
             auto parts = testing_support::simulationOf(text, threads);
             ASSERT_TRUE(whole && parts);
-            whole->engine->stepsPerSweep = parts->engine->stepsPerSweep = sweep;
+            whole->engine->sweepPlan.stepsPerSweep = parts->engine->sweepPlan.stepsPerSweep = sweep;
             whole->engine->runSteps(40);
             parts->engine->runSteps(7, false);
             parts->engine->runSteps(1, false);
@@ -204,9 +204,12 @@ TEST(FieldViews, MapsOfHAndCurrentMatchAHandComputation) {
     const double w = -2 * 3.141592653589793 * 3e9;
     const auto sample = [&] {
         const cd phase = std::polar(1.0, w * g.fieldTime(true));
-        sums[0] += 0.25e3 * (h(0, x, y - 1, z - 1) + h(0, x, y, z - 1) + h(0, x, y - 1, z) + h(0, x, y, z)) * phase;
-        sums[1] += 0.25e3 * (h(1, x - 1, y, z - 1) + h(1, x, y, z - 1) + h(1, x - 1, y, z) + h(1, x, y, z)) * phase;
-        sums[2] += 0.25e3 * (h(2, x - 1, y - 1, z) + h(2, x, y - 1, z) + h(2, x - 1, y, z) + h(2, x, y, z)) * phase;
+        sums[0] +=
+            0.25e3 * (h(0, x, y - 1, z - 1) + h(0, x, y, z - 1) + h(0, x, y - 1, z) + h(0, x, y, z)) * phase;
+        sums[1] +=
+            0.25e3 * (h(1, x - 1, y, z - 1) + h(1, x, y, z - 1) + h(1, x - 1, y, z) + h(1, x, y, z)) * phase;
+        sums[2] +=
+            0.25e3 * (h(2, x - 1, y - 1, z) + h(2, x, y - 1, z) + h(2, x - 1, y, z) + h(2, x, y, z)) * phase;
         const double hyAbove = 0.5e3 * (h(1, x - 1, y, z) + h(1, x, y, z));
         const double hyBelow = 0.5e3 * (h(1, x - 1, y, z - 1) + h(1, x, y, z - 1));
         const double hxAbove = 0.5e3 * (h(0, x, y - 1, z) + h(0, x, y, z));
@@ -243,6 +246,7 @@ TEST(FieldViews, MapsOfHAndCurrentMatchAHandComputation) {
     ASSERT_GT(largest, 0.0);
     for (int k = 0; k < 5; ++k) {
         const cd want = sums[k] / incident, got = value(k < 3 ? 1 : 2, k % 3);
-        EXPECT_LT(std::abs(got - want), 1e-4 * std::abs(want) + 1e-6 * largest) << k << ": " << got << " against " << want;
+        EXPECT_LT(std::abs(got - want), 1e-4 * std::abs(want) + 1e-6 * largest)
+            << k << ": " << got << " against " << want;
     }
 }

@@ -20,10 +20,12 @@ namespace {
 std::string openBox(int n, const std::string& boundary, const std::string& resistor = "50") {
     const double c = ((n - 1) / 2) * 1e-3, top = (n - 1) * 1e-3;
     char text[512];
-    std::snprintf(text, sizeof text,
-                  "Dielectric 4 0\nCube 0,0,0 %g,%g,0.003\n/\nMetal 0 0 0\nPolygon 0.003 2 0,%g %g,%g %g,%g 0,%g\n/\n"
-                  "Electric 1 2 %s x %g,%g,%g %g,%g,%g\n",
-                  top, top, c - 1e-3, top, c - 1e-3, top, c + 1e-3, c + 1e-3, resistor.c_str(), c, c, c, c, c, c + 2e-3);
+    std::snprintf(
+        text, sizeof text,
+        "Dielectric 4 0\nCube 0,0,0 %g,%g,0.003\n/\nMetal 0 0 0\nPolygon 0.003 2 0,%g %g,%g %g,%g 0,%g\n/\n"
+        "Electric 1 2 %s x %g,%g,%g %g,%g,%g\n",
+        top, top, c - 1e-3, top, c - 1e-3, top, c + 1e-3, c + 1e-3, resistor.c_str(), c, c, c, c, c,
+        c + 2e-3);
     return "Sim 2 1e-9 4 out.dat\nFreq 3 1e9 5e9 5\nBoundary " + boundary + "\n" + meshLine('x', n, 1e-3) +
            meshLine('y', n, 1e-3) + meshLine('z', n, 1e-3) + text;
 }
@@ -76,7 +78,7 @@ TEST(Pml, ThreadsAndWindowsGiveTheSameFields) {
     for (const Way way : {Way{2, 1}, Way{3, 1}, Way{1, 4}, Way{2, 5}}) {
         auto other = built(description, 4, way.threads);
         ASSERT_TRUE(other);
-        other->engine->stepsPerSweep = way.window;
+        other->engine->sweepPlan.stepsPerSweep = way.window;
         for (int chunk = 0; chunk < 3; ++chunk) other->engine->runSteps(20, false);
         EXPECT_EQ(std::memcmp(one->engine->eField, other->engine->eField, bytes), 0)
             << way.threads << " threads, window " << way.window;
@@ -89,27 +91,42 @@ TEST(Pml, RefusesWhatCannotWork) {
     writeFile(dir / "box.txt", openBox(24, "2 2 2 2 2 2"));
     writeFile(dir / "walls.txt", openBox(14, "0 0 0 0 2 2"));
     writeFile(dir / "shut.txt", openBox(14, "0 0 0 0 1 0"));
-    writeFile(dir / "radiation.txt", "Sim 2 1e-3 4 out.dat\nFreq 2 1e9 5e9 5\nRadiation 3e9 12 7 9\n"
-                                     "Boundary 2 2 2 2 2 2\n" + meshLine('x', 30, 1e-3) + meshLine('y', 30, 1e-3) +
-                                     meshLine('z', 30, 1e-3) + "Electric 1 2 50 x 0.014,0.014,0.014 0.014,0.014,0.016\n");
-    writeFile(dir / "port.txt", boxDescription(24, 24, 24, "Electric 1 2 50 x 0.012,0.012,0.003 0.012,0.012,0.006\n"));
-    writeFile(dir / "load.txt", boxDescription(24, 24, 24, "Electric 1 2 50 x 0.012,0.012,0.010 0.012,0.012,0.012\n"
-                                                           "Electric 0 0 50 x 0.012,0.021,0.010 0.02,0.021,0.010\n"));
+    writeFile(dir / "radiation.txt",
+              "Sim 2 1e-3 4 out.dat\nFreq 2 1e9 5e9 5\nRadiation 3e9 12 7 9\n"
+              "Boundary 2 2 2 2 2 2\n" +
+                  meshLine('x', 30, 1e-3) + meshLine('y', 30, 1e-3) + meshLine('z', 30, 1e-3) +
+                  "Electric 1 2 50 x 0.014,0.014,0.014 0.014,0.014,0.016\n");
+    writeFile(dir / "port.txt",
+              boxDescription(24, 24, 24, "Electric 1 2 50 x 0.012,0.012,0.003 0.012,0.012,0.006\n"));
+    writeFile(dir / "load.txt", boxDescription(24, 24, 24,
+                                               "Electric 1 2 50 x 0.012,0.012,0.010 0.012,0.012,0.012\n"
+                                               "Electric 0 0 50 x 0.012,0.021,0.010 0.02,0.021,0.010\n"));
     struct Case { std::string args; int status; std::string message; };
     const Case cases[] = {
-        {"box.txt --pml=3", -50, "ERROR: --pml=3: the perfectly matched layer's thickness must be a whole number of cells from 4 to 32"},
+        {"box.txt --pml=3", -50,
+         "ERROR: --pml=3: the perfectly matched layer's thickness must be a whole number of cells from 4 to "
+         "32"},
         {"box.txt --pml=33", -50, "ERROR: --pml=33:"},
         {"box.txt --pml=8x", -50, "ERROR: --pml=8x:"},
         {"box.txt --pml=", -50, "ERROR: --pml=:"},
-        {"box.txt --pml=10", -51, "ERROR: --pml=10 needs at least 24 cells along x (10 for each of its 2 absorbing faces and 4 between), where the mesh has 23."},
+        {"box.txt --pml=10", -51,
+         "ERROR: --pml=10 needs at least 24 cells along x (10 for each of its 2 absorbing faces and 4 "
+         "between), where the mesh has 23."},
         // Only the absorbing faces take a layer: 13 cells hold one of 8 along z only.
         {"walls.txt --pml=8", -51, "along z"},
         {"walls.txt --pml=4", 0, ""},
-        {"port.txt --pml", -52, "ERROR: Electric line 7 (port 1) reaches into the 8-cell perfectly matched layer of face z low, which begins at z = 0.008 m."},
-        {"load.txt --pml=8", -52, "ERROR: Electric line 8 (a plain element) reaches into the 8-cell perfectly matched layer of face x high"},
-        {"radiation.txt --pml", -53, "ERROR: The far-field box of the Radiation line, 9 cells from the grid border, lies inside the 8-cell perfectly matched layer of face x low. Set the Radiation line's margin to at least 10"},
+        {"port.txt --pml", -52,
+         "ERROR: Electric line 7 (port 1) reaches into the 8-cell perfectly matched layer of face z low, "
+         "which begins at z = 0.008 m."},
+        {"load.txt --pml=8", -52,
+         "ERROR: Electric line 8 (a plain element) reaches into the 8-cell perfectly matched layer of face x "
+         "high"},
+        {"radiation.txt --pml", -53,
+         "ERROR: The far-field box of the Radiation line, 9 cells from the grid border, lies inside the "
+         "8-cell perfectly matched layer of face x low. Set the Radiation line's margin to at least 10"},
         {"radiation.txt --pml=7", 0, ""},
-        {"shut.txt --pml", 0, "WARNING: --pml: the Boundary line has no absorbing face (code 2), so there is no layer"},
+        {"shut.txt --pml", 0,
+         "WARNING: --pml: the Boundary line has no absorbing face (code 2), so there is no layer"},
     };
     for (const Case& c : cases) {
         const Output r = runFendrix(c.args + " -v0", dir, "ulimit -t 60");

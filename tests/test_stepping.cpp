@@ -101,9 +101,10 @@ void randomise(HandGrid& g, std::mt19937& rng) {
 // of them, port 1 as given, random fields: every face point has its own value.
 std::unique_ptr<Simulation> absorbingBox(int threads, const std::string& port,
                                          const std::string& boundary = "2 2 2 2 2 2") {
-    auto sim = simulationOf(boxDescription(13, 10, 9, "Dielectric 4.4 0.02\nCube 0,0,0.004 0.005,0.006,0.008\n/\n" + port,
-                                           "Sim 0 1e-3 4 out.dat", boundary),
-                            threads);
+    auto sim = simulationOf(
+        boxDescription(13, 10, 9, "Dielectric 4.4 0.02\nCube 0,0,0.004 0.005,0.006,0.008\n/\n" + port,
+                       "Sim 0 1e-3 4 out.dat", boundary),
+        threads);
     std::mt19937 rng(4242);
     std::uniform_real_distribution<float> field(-1.0f, 1.0f);
     if (sim)
@@ -164,7 +165,8 @@ TEST(Stepping, KernelsMatchTheScalarYeeUpdateBitForBit) {
                         for (std::size_t k = nz; k-- > 0;) g.engine.updateHPlanes(k, k + 1);
                         reference.step();
                     }
-                    EXPECT_EQ(reference.mismatches(), 0u) << width << " floats, " << nx << " x " << ny << " x " << nz;
+                    EXPECT_EQ(reference.mismatches(), 0u)
+                        << width << " floats, " << nx << " x " << ny << " x " << nz;
                 }
 }
 
@@ -191,7 +193,8 @@ TEST(Stepping, ThreadsGiveTheSerialOrderBitForBit) {
             sim->engine->runSteps(5);
             sim->engine->runSteps(7);
             EXPECT_EQ(sim->engine->stepCount, 12u);
-            EXPECT_TRUE(fieldsOf(*sim->engine) == fieldsOf(*reference->engine)) << threads << " threads, " << port;
+            EXPECT_TRUE(fieldsOf(*sim->engine) == fieldsOf(*reference->engine))
+                << threads << " threads, " << port;
         }
         if (port != cases[0].port) continue;
         WidthGuard guard;
@@ -200,15 +203,16 @@ TEST(Stepping, ThreadsGiveTheSerialOrderBitForBit) {
                 setKernelWidth(window == 3 ? widestKernelWidth() : 4);
                 auto sim = absorbingBox(threads, port, boundary);
                 FdtdEngine& engine = *sim->engine;
-                engine.stepsPerSweep = window;
-                engine.measureEnergy = true;
+                engine.sweepPlan.stepsPerSweep = window;
+                engine.sweepPlan.measureEnergy = true;
                 for (std::uint32_t steps : {5u, 2u, 5u}) engine.runSteps(steps);
                 EXPECT_TRUE(fieldsOf(engine) == fieldsOf(*reference->engine)) << window << " steps per sweep";
                 // The sweep took the energy on the way, as a separate pass does.
-                EXPECT_TRUE(engine.sweptEnergyValid);
+                EXPECT_TRUE(engine.sweptEnergy.valid);
                 const double swept = engine.fieldEnergy();
-                engine.sweptEnergyValid = false;
-                EXPECT_EQ(swept, engine.fieldEnergy()) << window << " steps per sweep, " << threads << " threads";
+                engine.sweptEnergy.valid = false;
+                EXPECT_EQ(swept, engine.fieldEnergy())
+                    << window << " steps per sweep, " << threads << " threads";
             }
         // One engine's stepping threads live from its first chunk to its end,
         // whatever thread count and window each chunk takes.
@@ -219,7 +223,7 @@ TEST(Stepping, ThreadsGiveTheSerialOrderBitForBit) {
             const struct { int threads; std::uint32_t steps, window; } chunks[] = {
                 {3, 4, 1}, {1, 2, 1}, {2, 3, 3}, {3, 1, 1}, {3, 2, 2}};
             for (const auto& chunk : chunks) {
-                engine.threadCount = chunk.threads, engine.stepsPerSweep = chunk.window;
+                engine.threadCount = chunk.threads, engine.sweepPlan.stepsPerSweep = chunk.window;
                 engine.runSteps(chunk.steps);
                 EXPECT_EQ(threadsOfProcess(), before + 2) << chunk.threads << " threads";
             }
@@ -281,11 +285,13 @@ TEST(Stepping, AbsorbingFacesRealiseFirstOrderMur) {
                 n[m.normalAxis] = m.boundaryIndex, n[m.outerAxis] = io, n[m.innerAxis] = iq;
                 const float k = face == 1 || n[0] >= 8 ? -0.6f : -1.0f / 3.0f;  // eps_r 4: v dt = d / 4
                 for (std::uint32_t c : {m.outerAxis, m.innerAxis}) {
-                    const std::uint32_t fb = index(m.boundaryIndex, io, iq, c), fn = index(m.neighbourIndex, io, iq, c);
+                    const std::uint32_t fb = index(m.boundaryIndex, io, iq, c),
+                                        fn = index(m.neighbourIndex, io, iq, c);
                     expected[fb] = old[fn] + k * (expected[fn] - old[fb]);
                 }
             }
-        for (std::uint32_t f = 0; f < F; ++f) ASSERT_NEAR(e.eField[f], expected[f], 1e-6f) << "face " << face << " " << f;
+        for (std::uint32_t f = 0; f < F; ++f)
+            ASSERT_NEAR(e.eField[f], expected[f], 1e-6f) << "face " << face << " " << f;
     }
 }
 
@@ -312,7 +318,8 @@ TEST(Stepping, SourceWaveformAndEdges) {
     source.prepare(1.3e-12);
     ASSERT_EQ(source.samples.size(), 2308u);  // three periods of 1 GHz
     int changes = 0;
-    for (std::size_t n = 1; n < source.samples.size(); ++n) changes += (source.samples[n - 1] < 0) != (source.samples[n] < 0);
+    for (std::size_t n = 1; n < source.samples.size(); ++n)
+        changes += (source.samples[n - 1] < 0) != (source.samples[n] < 0);
     EXPECT_TRUE(changes == 1 && source.samples[1153] < 0.0f && source.samples[1154] > 0.0f);
 }
 
@@ -365,18 +372,19 @@ TEST(Stepping, SweepsThroughChunkEndsSampleAsChunksDo) {
         auto reference = absorbingBox(1, port), sim = absorbingBox(c.threads, port);
         FdtdEngine &ref = *reference->engine, &engine = *sim->engine;
         ASSERT_EQ(ref.probes.size(), 2u);
-        ref.measureEnergy = true;
-        engine.stepsPerSweep = c.window;
+        ref.sweepPlan.measureEnergy = true;
+        engine.sweepPlan.stepsPerSweep = c.window;
         bool through = false;
         for (int chunk = 0; chunk < 11 && ref.stepCount < c.limit; ++chunk) {
             ref.runSteps(c.chunk);
             engine.advanceChunk(c.chunk, c.limit);
             ASSERT_EQ(engine.stepCount, ref.stepCount) << c.chunk << "-step chunks";
-            EXPECT_EQ(engine.fieldEnergy(), ref.fieldEnergy()) << c.chunk << "-step chunks, step " << ref.stepCount;
+            EXPECT_EQ(engine.fieldEnergy(), ref.fieldEnergy())
+                << c.chunk << "-step chunks, step " << ref.stepCount;
             EXPECT_TRUE(spectra(engine) == spectra(ref)) << c.chunk << "-step chunks, step " << ref.stepCount;
-            through = through || engine.chunkEndEnergy.size() > 1;
-            EXPECT_LE(engine.chunkEndsFrom + engine.chunkEndEnergy.size() * c.chunk, c.limit + c.chunk - 1);
-            if (engine.chunkEndsHanded == engine.chunkEndEnergy.size()) {
+            through = through || engine.chunkEnds.energy.size() > 1;
+            EXPECT_LE(engine.chunkEnds.from + engine.chunkEnds.energy.size() * c.chunk, c.limit + c.chunk - 1);
+            if (engine.chunkEnds.handed == engine.chunkEnds.energy.size()) {
                 EXPECT_TRUE(fieldsOf(engine) == fieldsOf(ref)) << "step " << ref.stepCount;
             }
         }
@@ -390,10 +398,10 @@ TEST(Stepping, SweepsThroughChunkEndsSampleAsChunksDo) {
     auto sim = absorbingBox(2, port);
     auto* other = new OtherProbe(sim->engine.get());
     sim->engine->probes.emplace_back(other);
-    sim->engine->stepsPerSweep = 4;
+    sim->engine->sweepPlan.stepsPerSweep = 4;
     for (int chunk = 0; chunk < 3; ++chunk) sim->engine->advanceChunk(2, 99);
     EXPECT_EQ(other->samples, 3);
-    EXPECT_TRUE(sim->engine->chunkEndEnergy.empty());
+    EXPECT_TRUE(sim->engine->chunkEnds.energy.empty());
 }
 
 // The energy measure: squares weighted by the vacuum constants over the range
