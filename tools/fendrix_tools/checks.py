@@ -61,12 +61,17 @@ def text(value, what, allow_slash=True) -> str:
         raise ModelError(f"{what}: {value!r} holds a line break or control character")
     if not allow_slash and "/" in value:
         raise ModelError(f"{what}: {value!r} must be a plain file name without folders")
+    latin1(value, f"{what}: {value!r}")
+    return value
+
+
+def latin1(value, where) -> None:
+    """The description is Latin-1 text: refuse what it cannot carry."""
     try:
         value.encode("latin-1")
     except UnicodeEncodeError:
-        raise ModelError(f"{what}: {value!r} holds characters outside Latin-1, which the "
-                         "description cannot carry") from None
-    return value
+        raise ModelError(f"{where} holds characters outside Latin-1, which the description "
+                         "cannot carry") from None
 
 
 def label(value, what) -> str:

@@ -26,7 +26,7 @@ import tempfile
 from pathlib import Path
 
 from . import mesher
-from .checks import ModelError, items, label, number, text, whole
+from .checks import ModelError, items, label, latin1, number, text, whole
 from .shapes import Box, Cylinder, Polygon, fmt, AXES
 
 LENGTH_UNITS = {"m": 1.0, "cm": 1e-2, "mm": 1e-3, "um": 1e-6, "µm": 1e-6, "mil": 25.4e-6,
@@ -260,11 +260,7 @@ class Model:
     def comment(self, text_: str):
         if not isinstance(text_, str):
             raise ModelError(f"comment: {text_!r} is not a text")
-        try:
-            text_.encode("latin-1")
-        except UnicodeEncodeError:
-            raise ModelError(f"comment {text_!r}: holds characters outside Latin-1, which the "
-                             "description cannot carry") from None
+        latin1(text_, f"comment {text_!r}:")
         if any(ord(ch) < 32 and ch not in "\t\n" or 127 <= ord(ch) < 160 for ch in text_):
             raise ModelError(f"comment {text_!r}: holds a control character; only tabs and line "
                              "feeds are kept")
@@ -341,6 +337,9 @@ class Model:
             extra = [self._frequency(x, "far field: frequencies") for x in items(frequencies, "far field: frequencies")]
             if not extra or len(extra) > 64 or min(extra) <= 0:
                 raise ModelError(f"far field: frequencies {frequencies!r}: give 1 to 64 frequencies above 0")
+            if len(set(extra)) < len(extra):
+                raise ModelError(f"far field: frequencies {frequencies!r}: a frequency is listed twice; "
+                                 "list each once")
         self.far_field_frequencies = extra
         self.radiation = (f, whole(azimuths, "far field: azimuths", 2, MAX_ANGLES),
                           whole(elevations, "far field: elevations", 2, MAX_ANGLES),

@@ -265,6 +265,12 @@ def plot_patterns(table, frequencies, path):
     from .dataset import read_dataset
 
     rows = sorted({table.nearest(f) for f in frequencies})
+    for f in frequencies:
+        near = table.frequencies[table.nearest(f)]
+        # A frequency far from every row is most likely a unit slip: say which row stands in.
+        if abs(near - f) > 0.01 * f:
+            print(f"warning: no far-field file near {f / 1e9:g} GHz; the patterns show the nearest, "
+                  f"{near / 1e9:g} GHz", file=sys.stderr)
     cuts = {i: [principal_cuts(read_dataset(table.dataset_path(i)), cut)[1] for cut in (0.0, 90.0)]
             for i in rows}
     top = max((np.nanmax(dv) for pair in cuts.values() for _, dv in pair), default=np.nan)
