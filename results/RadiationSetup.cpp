@@ -12,6 +12,8 @@
 
 #include "common/ParallelRanges.hpp"
 #include "common/PhysicalConstants.hpp"
+#include "common/WideClones.hpp"
+#include "results/RoundedSinCos.hpp"
 
 namespace fendrix {
 
@@ -32,9 +34,19 @@ struct SurfaceCurrents {
     const float* mi[3];
 };
 
+// Directions summed side by side (neighbouring azimuths of a row), and the
+// surface nodes whose phase factors are evaluated in one call.
+constexpr std::uint32_t kLanes = 8;
+constexpr std::size_t kNodeBlock = 256;
+
 // Far-field sums of the elevation rows firstRow .. endRow - 1 (up to the middle
 // row). Each row pass writes only its own directions (the row and its
 // opposite), so passes of different rows may run at the same time.
+//
+// Every direction's sums take the surface nodes in order, one rounding per
+// operation as written, whichever lane and block it falls in: the lanes only
+// let one vector instruction serve kLanes directions.
+FENDRIX_WIDE_CLONES
 void transformRows(RadiationSetup& setup, const SurfaceCurrents& c, std::uint32_t firstRow,
                    std::uint32_t endRow) {
     const std::size_t nodes = c.nodes;
@@ -53,58 +65,85 @@ void transformRows(RadiationSetup& setup, const SurfaceCurrents& c, std::uint32_
     // reverses, and the phase factor is conjugated.
     const std::uint32_t A = setup.azimuthCount, E = setup.elevationCount;
     const std::uint32_t half = A >> 1, middle = E >> 1;
+    std::vector<float> psi(kNodeBlock * kLanes), cosine(kNodeBlock * kLanes), sine(kNodeBlock * kLanes);
     for (std::uint32_t e = firstRow; e < endRow && e <= middle; ++e) {
         const float th = static_cast<float>(elevations[e]);
         const float sth = static_cast<float>(std::sin(static_cast<double>(th)));
         const float cth = static_cast<float>(std::cos(static_cast<double>(th)));
+        const float rz = sth, tz = -cth;
         const std::uint32_t limit = e < middle ? A : half + 1;
-        for (std::uint32_t a = 1; a < limit; ++a) {
-            const std::size_t i1 = std::size_t{e} * A + a;
-            const std::size_t i2 = std::size_t{E - 1 - e} * A + (a > half ? a - half : a + half);
-            const float ph = static_cast<float>(azimuths[a]);
-            const float sph = static_cast<float>(std::sin(static_cast<double>(ph)));
-            const float cph = static_cast<float>(std::cos(static_cast<double>(ph)));
-            const float rx = cth * cph, ry = cth * sph, rz = sth;
-            const float tx = sth * cph, ty = sth * sph, tz = -cth;
-            const float fx = -sph, fy = cph;
-
-            double elev1r = eElevation[i1].real(), elev1i = eElevation[i1].imag();
-            double elev2r = eElevation[i2].real(), elev2i = eElevation[i2].imag();
-            double azi1r = eAzimuth[i1].real(), azi1i = eAzimuth[i1].imag();
-            double azi2r = eAzimuth[i2].real(), azi2i = eAzimuth[i2].imag();
-            for (std::size_t q = 0; q < nodes; ++q) {
-                // Phase of the path difference k r.x' and the area weight.
-                const float psi = k * (py[q] * ry + px[q] * rx + pz[q] * rz);
-                const float cs = static_cast<float>(std::cos(static_cast<double>(psi))) * area[q];
-                const float sn = static_cast<float>(std::sin(static_cast<double>(psi))) * area[q];
-                // Current components along theta-hat and phi-hat.
-                const float jtr = jr[0][q] * tx + jr[1][q] * ty + jr[2][q] * tz;
-                const float jti = ji[0][q] * tx + ji[1][q] * ty + ji[2][q] * tz;
-                const float jfr = jr[0][q] * fx + jr[1][q] * fy;
-                const float jfi = ji[0][q] * fx + ji[1][q] * fy;
-                const float mtr = mr[0][q] * tx + mr[1][q] * ty + mr[2][q] * tz;
-                const float mti = mi[0][q] * tx + mi[1][q] * ty + mi[2][q] * tz;
-                const float mfr = mr[0][q] * fx + mr[1][q] * fy;
-                const float mfi = mi[0][q] * fx + mi[1][q] * fy;
-                // E_elev(i1) -= (Jt + Mf)(Cs + jSn); E_elev(i2) -= (Jt - Mf)(Cs - jSn)
-                const float ar = jtr + mfr, ai = jti + mfi;
-                const float br = jtr - mfr, bi = jti - mfi;
-                elev1r -= ar * cs - ai * sn;
-                elev1i -= ar * sn + ai * cs;
-                elev2r -= br * cs + bi * sn;
-                elev2i -= bi * cs - br * sn;
-                // E_azi(i1) += (Mt - Jf)(Cs + jSn); E_azi(i2) += (Mt + Jf)(Cs - jSn)
-                const float gr = mtr - jfr, gi = mti - jfi;
-                const float hr = mtr + jfr, hi = mti + jfi;
-                azi1r += gr * cs - gi * sn;
-                azi1i += gr * sn + gi * cs;
-                azi2r += hr * cs + hi * sn;
-                azi2i += hi * cs - hr * sn;
+        for (std::uint32_t first = 1; first < limit; first += kLanes) {
+            // Lanes past the row's end repeat its last direction and are not stored.
+            const std::uint32_t used = std::min(kLanes, limit - first);
+            float rx[kLanes], ry[kLanes], tx[kLanes], ty[kLanes], fx[kLanes], fy[kLanes];
+            std::size_t i1[kLanes], i2[kLanes];
+            double elev1r[kLanes], elev1i[kLanes], elev2r[kLanes], elev2i[kLanes];
+            double azi1r[kLanes], azi1i[kLanes], azi2r[kLanes], azi2i[kLanes];
+            for (std::uint32_t l = 0; l < kLanes; ++l) {
+                const std::uint32_t a = first + std::min(l, used - 1);
+                i1[l] = std::size_t{e} * A + a;
+                i2[l] = std::size_t{E - 1 - e} * A + (a > half ? a - half : a + half);
+                const float ph = static_cast<float>(azimuths[a]);
+                const float sph = static_cast<float>(std::sin(static_cast<double>(ph)));
+                const float cph = static_cast<float>(std::cos(static_cast<double>(ph)));
+                rx[l] = cth * cph;
+                ry[l] = cth * sph;
+                tx[l] = sth * cph;
+                ty[l] = sth * sph;
+                fx[l] = -sph;
+                fy[l] = cph;
+                elev1r[l] = eElevation[i1[l]].real(), elev1i[l] = eElevation[i1[l]].imag();
+                elev2r[l] = eElevation[i2[l]].real(), elev2i[l] = eElevation[i2[l]].imag();
+                azi1r[l] = eAzimuth[i1[l]].real(), azi1i[l] = eAzimuth[i1[l]].imag();
+                azi2r[l] = eAzimuth[i2[l]].real(), azi2i[l] = eAzimuth[i2[l]].imag();
             }
-            eElevation[i1] = {elev1r, elev1i};
-            eElevation[i2] = {elev2r, elev2i};
-            eAzimuth[i1] = {azi1r, azi1i};
-            eAzimuth[i2] = {azi2r, azi2i};
+            for (std::size_t q0 = 0; q0 < nodes; q0 += kNodeBlock) {
+                const std::size_t count = std::min(kNodeBlock, nodes - q0);
+                // Phase of the path difference k r.x' of every node and lane.
+                for (std::size_t n = 0; n < count; ++n) {
+                    const std::size_t q = q0 + n;
+                    for (std::uint32_t l = 0; l < kLanes; ++l)
+                        psi[n * kLanes + l] = k * (py[q] * ry[l] + px[q] * rx[l] + pz[q] * rz);
+                }
+                roundedCosSin(psi.data(), cosine.data(), sine.data(), count * kLanes);
+                for (std::size_t n = 0; n < count; ++n) {
+                    const std::size_t q = q0 + n;
+                    for (std::uint32_t l = 0; l < kLanes; ++l) {
+                        // The phase factor with the area weight.
+                        const float cs = cosine[n * kLanes + l] * area[q];
+                        const float sn = sine[n * kLanes + l] * area[q];
+                        // Current components along theta-hat and phi-hat.
+                        const float jtr = jr[0][q] * tx[l] + jr[1][q] * ty[l] + jr[2][q] * tz;
+                        const float jti = ji[0][q] * tx[l] + ji[1][q] * ty[l] + ji[2][q] * tz;
+                        const float jfr = jr[0][q] * fx[l] + jr[1][q] * fy[l];
+                        const float jfi = ji[0][q] * fx[l] + ji[1][q] * fy[l];
+                        const float mtr = mr[0][q] * tx[l] + mr[1][q] * ty[l] + mr[2][q] * tz;
+                        const float mti = mi[0][q] * tx[l] + mi[1][q] * ty[l] + mi[2][q] * tz;
+                        const float mfr = mr[0][q] * fx[l] + mr[1][q] * fy[l];
+                        const float mfi = mi[0][q] * fx[l] + mi[1][q] * fy[l];
+                        // E_elev(i1) -= (Jt + Mf)(Cs + jSn); E_elev(i2) -= (Jt - Mf)(Cs - jSn)
+                        const float ar = jtr + mfr, ai = jti + mfi;
+                        const float br = jtr - mfr, bi = jti - mfi;
+                        elev1r[l] -= ar * cs - ai * sn;
+                        elev1i[l] -= ar * sn + ai * cs;
+                        elev2r[l] -= br * cs + bi * sn;
+                        elev2i[l] -= bi * cs - br * sn;
+                        // E_azi(i1) += (Mt - Jf)(Cs + jSn); E_azi(i2) += (Mt + Jf)(Cs - jSn)
+                        const float gr = mtr - jfr, gi = mti - jfi;
+                        const float hr = mtr + jfr, hi = mti + jfi;
+                        azi1r[l] += gr * cs - gi * sn;
+                        azi1i[l] += gr * sn + gi * cs;
+                        azi2r[l] += hr * cs + hi * sn;
+                        azi2i[l] += hi * cs - hr * sn;
+                    }
+                }
+            }
+            for (std::uint32_t l = 0; l < used; ++l) {
+                eElevation[i1[l]] = {elev1r[l], elev1i[l]};
+                eElevation[i2[l]] = {elev2r[l], elev2i[l]};
+                eAzimuth[i1[l]] = {azi1r[l], azi1i[l]};
+                eAzimuth[i2[l]] = {azi2r[l], azi2i[l]};
+            }
         }
         // Azimuth -pi is the same direction as +pi: close the finished rows.
         const auto closeRow = [&](std::uint32_t row) {
