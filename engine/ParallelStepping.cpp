@@ -365,13 +365,15 @@ std::uint32_t FdtdEngine::sweepSteps() const {
     const double planes = cache / 4 / planeBytes;
     const double steps = std::floor((planes - 2) / 2);
     // Threads split a window's steps: each gets as many as one thread alone
-    // would take (the window then holds up to half the cache), for with fewer
-    // each the planes pass from core to core for little work. Measured on 2
-    // threads against single steps: 200^3 cells, windows of 2-3 0.92-1.0
-    // times, of 6-16 1.14-1.21 times; 224^3, 2: 0.97-1.0, 4: 1.16-1.18;
-    // 160^3, 5: 0.97, 10: 1.03-1.08.
+    // would take (the window then holds up to half the cache), and each but
+    // the first, which reads the planes from memory, one more. With fewer
+    // the planes pass from core to core for little work. Measured on 2
+    // threads against single steps (bench_stepping_rate): 200^3 cells,
+    // windows of 2-4 0.92-1.18 times, 5 1.25-1.28, 6 1.08-1.21, 7 1.23-1.28;
+    // 224^3, 3 1.09-1.14, 4 1.09-1.18, 5 1.25-1.32; 160^3, 5 0.97, 10-11
+    // 1.16-1.21.
     const double threads = steppingThreads();
-    return static_cast<std::uint32_t>(std::clamp(steps * threads, 1.0, 16.0));
+    return static_cast<std::uint32_t>(std::clamp(steps * threads + (threads - 1), 1.0, 16.0));
 }
 
 }  // namespace fendrix
