@@ -210,10 +210,6 @@ public:
     void sampleSharedProbes();
     void analyzeProbes();
 
-    // --- node values for the far field (results/FieldProbe.cpp) ---
-    void nodeE(std::uint32_t x, std::uint32_t y, std::uint32_t z, double out[3]) const;
-    void nodeH(std::uint32_t x, std::uint32_t y, std::uint32_t z, double out[3]) const;
-
     Geometry& geometry;
     std::vector<std::unique_ptr<Probe>> probes;
     std::unique_ptr<Excitation> excitation;

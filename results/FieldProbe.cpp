@@ -65,12 +65,83 @@ bool FieldProbe::fitsGrid(const FdtdEngine& engine, const RadiationSetup& setup)
     return true;
 }
 
+// Per axis, over the lines from the one before the region to its last:
+// storage offsets (a node's field index is the sum over the axes, plus 4 per
+// component), the edge lengths before and after each line and their sum, and
+// the H scale 0.5 / dual length. Each is the same expression the node values
+// would otherwise compute every sample, so the values are the same bits.
+void FieldProbe::tabulateNodes() {
+    const std::uint32_t nv = engine->Nv, ny = engine->Ny();
+    for (int a = 0; a < 3; ++a) {
+        const std::vector<double>& lines = engine->meshLines[a];
+        NodeTable& t = nodeTables[a];
+        t = NodeTable{};
+        for (std::uint32_t p = lowIndex[a] - 1; nodeCounts[a] > 0 && p <= highIndex[a]; ++p) {
+            std::uint32_t offset = 0;
+            if (a == 0) offset = 12 * (p % nv) + p / nv;
+            if (a == 1) offset = 12 * nv * p;
+            if (a == 2) offset = 12 * nv * ny * (p - engine->processSlab.storedBegin);
+            t.offset.push_back(offset);
+            if (p < lowIndex[a]) {  // the line before the region: its offset only
+                t.after.push_back(0.0), t.before.push_back(0.0), t.span.push_back(0.0), t.hScale.push_back(0.0);
+                continue;
+            }
+            const double d1 = lines[p + 1] - lines[p];
+            const double d0 = lines[p] - lines[p - 1];
+            t.after.push_back(d1);
+            t.before.push_back(d0);
+            t.span.push_back(d0 + d1);
+            t.hScale.push_back(0.5 / (lines[p + 1] - lines[p - 1]));
+        }
+    }
+    tabulated = true;
+}
+
+// E at a node: the stored values are edge voltages; dividing by the edge lengths
+// gives the fields at the two edge centres meeting at the node, linearly
+// interpolated to the node along each axis. H: each component sits at the
+// centres of the four faces around the node in the plane across it; their
+// mean, divided by the dual edge length (the stored value is field times that
+// length), is the node value. `i, j, k` count from the region's first node.
+void FieldProbe::nodeFields(std::uint32_t i, std::uint32_t j, std::uint32_t k, double e[3], double h[3]) const {
+    const std::uint32_t at[3] = {i + 1, j + 1, k + 1};  // table rows; at - 1: the line before
+    std::uint32_t here[3], before[3];
+    for (int a = 0; a < 3; ++a) {
+        here[a] = nodeTables[a].offset[at[a]];
+        before[a] = nodeTables[a].offset[at[a] - 1];
+    }
+    const float* eField = engine->eField;
+    const float* hField = engine->hField;
+    const std::uint32_t node = here[0] + here[1] + here[2];
+    for (int a = 0; a < 3; ++a) {
+        const NodeTable& t = nodeTables[a];
+        const std::uint32_t r = at[a];
+        std::uint32_t lower[3] = {here[0], here[1], here[2]};
+        lower[a] = before[a];
+        const double high = eField[node + 4 * a] / t.after[r];
+        const double low = eField[lower[0] + lower[1] + lower[2] + 4 * a] / t.before[r];
+        e[a] = low * t.after[r] / t.span[r] + high * t.before[r] / t.span[r];
+
+        const int b = (a + 1) % 3, c = (a + 2) % 3;
+        std::uint32_t q[3] = {here[0], here[1], here[2]};
+        double sum = hField[q[0] + q[1] + q[2] + 4 * a];
+        q[b] = before[b];
+        sum += hField[q[0] + q[1] + q[2] + 4 * a];
+        q[c] = before[c];
+        sum += hField[q[0] + q[1] + q[2] + 4 * a];
+        q[b] = here[b];
+        sum += hField[q[0] + q[1] + q[2] + 4 * a];
+        h[a] = sum * t.hScale[r];
+    }
+}
+
 // Adds field * exp(-j w t) at every node of the face for every frequency; E at
 // the whole step, H half a step later. One cosine and sine per quantity and
 // frequency, shared by all nodes, computed the same way for every frequency so
 // that a frequency gives the same sums whichever others share the run; then
 // one multiply-add per value and frequency.
 void FieldProbe::sample() {
+    if (!tabulated) tabulateNodes();
     const float tE = static_cast<float>(engine->fieldTime(false));
     const float tH = static_cast<float>(engine->fieldTime(true));
     const std::size_t count = angularSteps.size();
@@ -91,10 +162,8 @@ void FieldProbe::sample() {
         std::size_t s = std::size_t(k) * nodeCounts[1] * nodeCounts[0];
         for (std::uint32_t j = 0; j < nodeCounts[1]; ++j)
             for (std::uint32_t i = 0; i < nodeCounts[0]; ++i, ++s) {
-                const std::uint32_t x = lowIndex[0] + i, y = lowIndex[1] + j, z = lowIndex[2] + k;
                 double e[3], h[3];
-                engine->nodeE(x, y, z, e);
-                engine->nodeH(x, y, z, h);
+                nodeFields(i, j, k, e, h);
                 float ef[3], hf[3];
                 for (int c = 0; c < 3; ++c) {
                     ef[c] = static_cast<float>(e[c]);
@@ -168,45 +237,6 @@ void FieldProbe::analyze() {
         }
     }
     console::hostCodes("\t%02d", 16 * face + 19);
-}
-
-// E at a node: the stored values are edge voltages; dividing by the edge lengths
-// gives the fields at the two edge centres meeting at the node, linearly
-// interpolated to the node along each axis.
-void FdtdEngine::nodeE(std::uint32_t x, std::uint32_t y, std::uint32_t z, double out[3]) const {
-    const std::uint32_t node[3] = {x, y, z};
-    for (int a = 0; a < 3; ++a) {
-        const std::uint32_t p = node[a];
-        const std::vector<double>& lines = meshLines[a];
-        const double d1 = lines[p + 1] - lines[p];
-        const double d0 = lines[p] - lines[p - 1];
-        std::uint32_t lower[3] = {x, y, z};
-        lower[a] = p - 1;
-        const double high = eField[fieldIndex(x, y, z, a)] / d1;
-        const double low = eField[fieldIndex(lower[0], lower[1], lower[2], a)] / d0;
-        out[a] = low * d1 / (d0 + d1) + high * d0 / (d0 + d1);
-    }
-}
-
-// H at a node: H_a sits at the centres of the four faces around the node in the
-// plane across a; their mean, divided by the dual edge length (the stored value
-// is field times that length), is the node value.
-void FdtdEngine::nodeH(std::uint32_t x, std::uint32_t y, std::uint32_t z, double out[3]) const {
-    const std::uint32_t node[3] = {x, y, z};
-    for (int a = 0; a < 3; ++a) {
-        const int b = (a + 1) % 3, c = (a + 2) % 3;
-        std::uint32_t q[3] = {x, y, z};
-        double sum = hField[fieldIndex(q[0], q[1], q[2], a)];
-        q[b] = node[b] - 1;
-        sum += hField[fieldIndex(q[0], q[1], q[2], a)];
-        q[c] = node[c] - 1;
-        sum += hField[fieldIndex(q[0], q[1], q[2], a)];
-        q[b] = node[b];
-        sum += hField[fieldIndex(q[0], q[1], q[2], a)];
-        const std::vector<double>& lines = meshLines[a];
-        const std::uint32_t p = node[a];
-        out[a] = sum * (0.5 / (lines[p + 1] - lines[p - 1]));
-    }
 }
 
 }  // namespace fendrix

@@ -20,6 +20,10 @@ public:
     FieldProbe(FdtdEngine* engine, std::vector<RadiationSetup*> setups, int face);
 
     void sample() override;
+    // E and H (V/m, A/m) at node (i, j, k) of the region, counted from its
+    // first node; the tables must be in place (the first sample makes them).
+    void nodeFields(std::uint32_t i, std::uint32_t j, std::uint32_t k, double e[3], double h[3]) const;
+    void tabulateNodes();
     void analyze() override;
     void gatherSpectra();
 
@@ -37,6 +41,13 @@ public:
     std::vector<std::complex<float>> eSpectrum;
     std::vector<std::complex<float>> hSpectrum;
     std::vector<float> phasors;  // this sample's cos, sin of E and of H per frequency
+    // Per axis, lines lowIndex - 1 .. highIndex (see tabulateNodes).
+    struct NodeTable {
+        std::vector<std::uint32_t> offset;
+        std::vector<double> before, after, span, hScale;
+    };
+    NodeTable nodeTables[3];
+    bool tabulated = false;
 };
 
 }  // namespace fendrix

@@ -8,7 +8,7 @@ namespace fendrix {
 class FdtdEngine;
 
 // Physical field values at the mesh nodes from the stored line integrals, for
-// the field views. Unlike FdtdEngine::nodeE/nodeH these also serve the nodes on
+// the field views. Unlike the far-field faces' node values (FieldProbe) these also serve the nodes on
 // the grid border, where only the edges inside the mesh count. The lengths and
 // storage offsets are tabled once, so that a whole plane or grid converts at
 // about the speed of a field update.

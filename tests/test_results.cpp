@@ -136,9 +136,12 @@ TEST(Results, HuygensFacesInterpolateAndFaceOutwards) {
     g.e(2, 2, 1, 2) = 5.0f * 1, g.e(2, 2, 2, 2) = -1.0f * 2;  // Ez 5 at z = 1.5, -1 at z = 3
     g.h(2, 2, 2, 0) = 1, g.h(2, 1, 2, 0) = 2, g.h(2, 1, 1, 0) = 3, g.h(2, 2, 1, 0) = 4;
     g.h(2, 2, 2, 1) = 2, g.h(2, 2, 1, 1) = 4, g.h(1, 2, 1, 1) = 6, g.h(1, 2, 2, 1) = 8;
+    // A region of nodes 1 to 3 on each axis (no face: the whole box).
+    RadiationSetup around(1e8f, 3, 3, 2);
+    FieldProbe nodes(&g.engine, &around, -1);
+    nodes.tabulateNodes();
     double e[3], h[3];
-    g.engine.nodeE(2, 2, 2, e);
-    g.engine.nodeH(2, 2, 2, h);
+    nodes.nodeFields(1, 1, 1, e, h);
     // E_x: 2 + (3 - 2) * 1 / 2.5; H_x: the mean 2.5 over the dual length 2.5.
     const double expected[5] = {2.4, 2.0, 3.0, 1.0, 5.0 / 1.5}, got[5] = {e[0], e[1], e[2], h[0], h[1]};
     for (int i = 0; i < 5; ++i) EXPECT_DOUBLE_EQ(got[i], expected[i]) << i;
