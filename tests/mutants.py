@@ -48,11 +48,12 @@ MUTANTS = [
      "pair({i, y1, z1, 0, true}, {i, y2, z2, 0, true});"),
     ("probes/CurrentProbe.cpp", "&& highIndex[a] < last) ++highIndex[a];\n        }\n        if",
      "&& highIndex[a] <= last) ++highIndex[a];\n        }\n        if"),
-    ("results/FieldProbe.cpp", "low * d1 / (d0 + d1) + high * d0", "low * d0 / (d0 + d1) + high * d1"),
+    ("results/FieldProbe.cpp", "e[a] = low * t.after[r] / t.span[r] + high * t.before[r]",
+     "e[a] = low * t.before[r] / t.span[r] + high * t.after[r]"),
     ("results/FieldProbe.cpp", "face % 2 == 0 ? -1 : +1", "face % 2 == 0 ? +1 : -1"),
     ("results/FieldProbe.cpp", "tH = static_cast<float>(engine->fieldTime(true))",
      "tH = static_cast<float>(engine->fieldTime(false))"),
-    ("results/RadiationSetup.cpp", "const float fx = -sph, fy = cph;", "const float fx = sph, fy = cph;"),
+    ("results/RadiationSetup.cpp", "fx[l] = -sph;", "fx[l] = sph;"),
     ("results/RadiationSetup.cpp", "weight[t][0] = std::fabs(p[1] - p[0]) * 0.5f;",
      "weight[t][0] = std::fabs(p[1] - p[0]) * 1.0f;"),
     ("results/PortParameters.cpp", "const Complex d = v1 - ri;", "const Complex d = v1 + ri;"),
@@ -87,7 +88,7 @@ MUTANTS = [
     ("engine/ParallelStepping.cpp", "            if (self.stage > 0)\n", "            if (self.stage > 1)\n"),
     ("engine/ParallelStepping.cpp", "else if (self.stages > 1 && first > 0)", "else if (self.stages > 1 && first > 99)"),
     # The energy: taken by the sweep, tiny squares left out of large sums.
-    ("engine/ParallelStepping.cpp", "self.energyLanes && n + 1 == self.steps", "self.energyLanes && n + 2 == self.steps"),
+    ("engine/ParallelStepping.cpp", "(n + 1) % self.sampleEvery != 0) return;", "n % self.sampleEvery != 0) return;"),
     ("engine/FieldEnergy.cpp", "(bits & 0x7fffffff) >= (64 << 23)", "(bits & 0x7fffffff) >= (67 << 23)"),
     ("engine/FieldEnergy.cpp", "constexpr float kLargeSum = 0x1p-101f;", "constexpr float kLargeSum = 0x1p-110f;"),
     ("engine/FieldEnergy.cpp", "for (int l = 0; l < 8; ++l) large", "for (int l = 0; l < 3; ++l) large"),
@@ -118,6 +119,10 @@ MUTANTS = [
     ("results/FieldProbe.cpp", "e[3 * s + c] = eSpectrum[(s * count + f) * 3 + c];",
      "e[3 * s + c] = eSpectrum[(s * count) * 3 + c];"),
     ("results/FarFieldTable.cpp", "f.gainDbi + toDb(1.0 - reflected);", "f.gainDbi + toDb(1.0 - std::sqrt(reflected));"),
+    ("results/RoundedSinCos.cpp", "constexpr int shift = kMidpointMarginBits + 1;", "constexpr int shift = 1;"),
+    ("results/RoundedSinCos.cpp", "^ ((quadrant & 2) << 62);", "^ ((quadrant & 1) << 62);"),
+    ("results/RadiationSetup.cpp", "for (std::uint32_t l = 0; l < used; ++l) {", "for (std::uint32_t l = 1; l < used; ++l) {"),
+    ("results/FieldProbe.cpp", "if (a == 0) offset = 12 * (p % nv) + p / nv;", "if (a == 0) offset = 12 * (p / nv) + p % nv;"),
 ]
 
 
