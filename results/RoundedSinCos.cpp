@@ -43,6 +43,9 @@ constexpr int kWidth = 16;  // angles per step: two AVX-512 vectors, two chains 
 typedef double Doubles __attribute__((vector_size(8 * kWidth)));
 typedef std::uint64_t Bits __attribute__((vector_size(8 * kWidth)));
 typedef float Floats __attribute__((vector_size(4 * kWidth)));
+typedef std::uint32_t Words __attribute__((vector_size(4 * kWidth)));
+constexpr std::uint32_t kLargestReducedBits = 0x48800000;  // the float 2^18
+static_assert(kLargestReducedAngle == 262144.0);
 #endif
 
 }  // namespace
@@ -84,16 +87,19 @@ void roundedCosSin(const float* angles, float* cosines, float* sines, std::size_
         const Bits cosAway = (((cosBits & 0x1FFFFFFF) + (kMidpointMargin - 1)) >> shift) ^ midpoint;
         const Bits sinAway = (((sinBits & 0x1FFFFFFF) + (kMidpointMargin - 1)) >> shift) ^ midpoint;
         // Angles taken: not zero (whose sine keeps the angle's sign of zero only
-        // in the library), not beyond the exact reduction, not a non-number.
-        const Doubles size = __builtin_bit_cast(Doubles, __builtin_bit_cast(Bits, x) & 0x7FFFFFFFFFFFFFFF);
-        const Bits reduced = __builtin_bit_cast(Bits, (size > 0.0) & (size <= kLargestReducedAngle));
-        const Bits good = reduced & (((cosAway | -cosAway) & (sinAway | -sinAway)) >> 63);
+        // in the library), not beyond the exact reduction, not a non-number:
+        // magnitude bits from 1 to those of the largest, as one unsigned compare.
+        const Words magnitude = __builtin_bit_cast(Words, angle) & 0x7FFFFFFF;
+        const Words reduced = __builtin_bit_cast(Words, magnitude - 1 < kLargestReducedBits) & 1;
+        const Bits away = ((cosAway | -cosAway) & (sinAway | -sinAway)) >> 63;
+        const Words good = reduced & __builtin_convertvector(away, Words);
         const Floats cosine = __builtin_convertvector(__builtin_bit_cast(Doubles, cosBits), Floats);
         const Floats sine = __builtin_convertvector(__builtin_bit_cast(Doubles, sinBits), Floats);
         std::memcpy(cosines + i, &cosine, sizeof cosine);
         std::memcpy(sines + i, &sine, sizeof sine);
-        bool all = true;
-        for (int l = 0; l < kWidth; ++l) all = all && good[l] != 0;
+        std::uint32_t bad = 0;
+        for (int l = 0; l < kWidth; ++l) bad |= good[l] ^ 1u;
+        const bool all = bad == 0;
         if (all) continue;
         for (int l = 0; l < kWidth; ++l)
             if (good[l] == 0) {
