@@ -8,9 +8,10 @@
 #   bash bench/examples_against.sh OTHER_FENDRIX [ROUNDS]
 set -euo pipefail
 here=$(cd "$(dirname "$0")/.." && pwd)
-this=$(realpath "$here/build/fendrix")
-other=$(realpath "${1:?usage: $0 OTHER_FENDRIX [ROUNDS]}")
-rounds=${2:-3}
+source "$here/bench/common.sh"
+this=$(simulator_path "$here/build/fendrix")
+other=$(simulator_path "${1:?usage: $0 OTHER_FENDRIX [ROUNDS]}")
+rounds=$(round_count "${2:-3}")
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 examples="patch_antenna dipole branch_line_coupler lowpass_filter"
@@ -25,8 +26,8 @@ for ((r = 0; r < rounds; r++)); do
             for side in other this; do
                 binary=$this
                 [ "$side" = other ] && binary=$other
-                (cd "$work/$side" && /usr/bin/time -f "%e" -o time.txt "$binary" "$e.txt" -v0 -r -t"$t" > /dev/null 2>&1)
-                echo "$e $t $side $(cat "$work/$side/time.txt")" >> "$work/times"
+                timed_run "$work/$side" "$binary" "$e.txt" -v0 -r -t"$t"
+                echo "$e $t $side $run_wall" >> "$work/times"
             done
         done
     done

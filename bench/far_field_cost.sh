@@ -13,8 +13,9 @@
 # are against the run without the option.
 set -euo pipefail
 here=$(cd "$(dirname "$0")/.." && pwd)
-binary=$(realpath "${1:-$here/build/fendrix}")
-rounds=${2:-1}
+source "$here/bench/common.sh"
+binary=$(simulator_path "${1:-$here/build/fendrix}")
+rounds=$(round_count "${2:-1}")
 threads=${THREADS:-1}
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
@@ -28,9 +29,8 @@ for ((r = 0; r < rounds; r++)); do
     for n in 0 1 8 64; do
         option=()
         [ "$n" -gt 0 ] && option=(--far-field-freq="$(list "$n")")
-        (cd "$work" && /usr/bin/time -f "%U %S" -o time.txt "$binary" patch_antenna.txt -v0 -r -t"$threads" \
-            "${option[@]}" > out.txt 2> err.txt)
-        cpu=$(awk '{print $1 + $2}' "$work/time.txt")
+        timed_run "$work" "$binary" patch_antenna.txt -v0 -r -t"$threads" "${option[@]}"
+        cpu=$run_cpu
         if [ -z "${best[$n]:-}" ] || awk -v a="$cpu" -v b="${best[$n]}" 'BEGIN {exit !(a < b)}'; then
             best[$n]=$cpu
             loop[$n]=$(awk '/^Performed/ {print $5}' "$work/out.txt")

@@ -13,19 +13,16 @@
 # CPU time.
 set -euo pipefail
 here=$(cd "$(dirname "$0")/.." && pwd)
-this=$(realpath "$here/build/fendrix")
-other=$(realpath "${1:?usage: $0 OTHER_FENDRIX [ROUNDS]}")
-rounds=${2:-3}
+source "$here/bench/common.sh"
+this=$(simulator_path "$here/build/fendrix")
+other=$(simulator_path "${1:?usage: $0 OTHER_FENDRIX [ROUNDS]}")
+rounds=$(round_count "${2:-3}")
 threads=${THREADS:-1}
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 cp "$here/examples/patch_antenna.txt" "$work/full.txt"
 grep -v '^Radiation' "$work/full.txt" > "$work/plain.txt"
 
-cpu() {  # binary description -> CPU seconds (user + system)
-    (cd "$work" && /usr/bin/time -f "%U %S" -o time.txt "$1" "$2" -v0 -r -t"$threads" > /dev/null 2>&1)
-    awk '{print $1 + $2}' "$work/time.txt"
-}
 least() { awk -v a="$1" -v b="$2" 'BEGIN {print (b == "" || a < b) ? a : b}'; }
 # Per cent of the samples in the transform's functions (either build's names).
 transformShare() {
@@ -44,7 +41,8 @@ for ((r = 0; r < rounds; r++)); do
         binary=$this
         [ "$build" = other ] && binary=$other
         for run in full plain; do
-            best[$build.$run]=$(least "$(cpu "$binary" "$run.txt")" "${best[$build.$run]:-}")
+            timed_run "$work" "$binary" "$run.txt" -v0 -r -t"$threads"
+            best[$build.$run]=$(least "$run_cpu" "${best[$build.$run]:-}")
         done
     done
 done
