@@ -168,14 +168,19 @@ void stepSlab(StepWorker& self) {
 // machine, whose cores share 32 MiB): taken at its word, no grid would ever
 // be large enough for windows, which there step an 8-million-cell grid on
 // one thread 1.2 times faster than single steps.
+constexpr double kLargestSlice = 32.0 * (1 << 20);
+
 double lastLevelCacheBytes() {
-    constexpr double kLargestSlice = 32.0 * (1 << 20);
-    long bytes = 0;
+    // Asked once: every chunk chooses its window from it.
+    static const double cache = [] {
+        long bytes = 0;
 #ifdef _SC_LEVEL3_CACHE_SIZE
-    bytes = sysconf(_SC_LEVEL3_CACHE_SIZE);
-    if (bytes <= 0) bytes = sysconf(_SC_LEVEL2_CACHE_SIZE);
+        bytes = sysconf(_SC_LEVEL3_CACHE_SIZE);
+        if (bytes <= 0) bytes = sysconf(_SC_LEVEL2_CACHE_SIZE);
 #endif
-    return bytes > 0 ? std::min(static_cast<double>(bytes), kLargestSlice) : kLargestSlice;
+        return bytes > 0 ? std::min(static_cast<double>(bytes), kLargestSlice) : kLargestSlice;
+    }();
+    return cache;
 }
 
 }  // namespace

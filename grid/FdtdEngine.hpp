@@ -22,19 +22,6 @@ class Probe;
 class SteppingPool;
 struct PortCapture;
 
-// Everything the time stepping works on: the non-uniform mesh, the field
-// arrays, the update coefficients, probes, boundaries and the source.
-//
-// Storage layout of every per-component array: Nv = (Nx + 3) / 4 columns per
-// row; x splits into four lanes of Nv consecutive indices (lane x / Nv, column
-// x % Nv). A block of 12 floats holds components x, y, z (4 floats each, one per
-// lane) of four cells Nv apart; block b = (z * Ny + y) * Nv + column. So one
-// aligned 4-float vector updates four cells of a row at once.
-//
-// A run over several processes splits the z-planes: each process steps the
-// planes `ownedPlanes()` and stores them plus one plane on each side, the
-// neighbour's plane that its border cells read (`storedPlanes()`). Every plane
-// and field index below is global; only the storage is the process's own.
 // The engine's own state beyond the grid, in groups.
 
 // Steps per sweep and what the sweep takes on the way.
@@ -85,6 +72,19 @@ struct ChunkEnds {
     std::uint32_t steps = 0, from = 0;  // chunk length, stepCount before the first
 };
 
+// Everything the time stepping works on: the non-uniform mesh, the field
+// arrays, the update coefficients, probes, boundaries and the source.
+//
+// Storage layout of every per-component array: Nv = (Nx + 3) / 4 columns per
+// row; x splits into four lanes of Nv consecutive indices (lane x / Nv, column
+// x % Nv). A block of 12 floats holds components x, y, z (4 floats each, one per
+// lane) of four cells Nv apart; block b = (z * Ny + y) * Nv + column. So one
+// aligned 4-float vector updates four cells of a row at once.
+//
+// A run over several processes splits the z-planes: each process steps the
+// planes `ownedPlanes()` and stores them plus one plane on each side, the
+// neighbour's plane that its border cells read (`storedPlanes()`). Every plane
+// and field index below is global; only the storage is the process's own.
 class FdtdEngine {
 public:
     FdtdEngine(Geometry& geometry, int threadCount);

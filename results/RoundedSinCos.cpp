@@ -2,6 +2,7 @@
 // to the floats the library functions give (see the header for why that holds).
 #include "results/RoundedSinCos.hpp"
 
+#include <bit>
 #include <cmath>
 #include <cstdint>
 #include <cstring>
@@ -44,8 +45,7 @@ typedef double Doubles __attribute__((vector_size(8 * kWidth)));
 typedef std::uint64_t Bits __attribute__((vector_size(8 * kWidth)));
 typedef float Floats __attribute__((vector_size(4 * kWidth)));
 typedef std::uint32_t Words __attribute__((vector_size(4 * kWidth)));
-constexpr std::uint32_t kLargestReducedBits = 0x48800000;  // the float 2^18
-static_assert(kLargestReducedAngle == 262144.0);
+constexpr std::uint32_t kLargestReducedBits = std::bit_cast<std::uint32_t>(static_cast<float>(kLargestReducedAngle));
 #endif
 
 }  // namespace
